@@ -1,0 +1,147 @@
+#include "main/bring_up.h"
+
+#include "api/engine_api.h"
+#include "api/engine_log.h"
+#include "api/engine_text.h"
+#include "platform/platform.h"
+#include "protocol/event_writer.h"
+#include "recording/encoders.h"
+
+#include <nlohmann/json.hpp>
+
+const std::vector<std::string> engine_modules = {"win-capture", "win-wasapi",  "obs-ffmpeg",
+                                                 "obs-x264",    "obs-nvenc",   "obs-qsv11",
+                                                 "obs-outputs"};
+
+namespace {
+
+constexpr int exit_library = 2;
+constexpr int exit_engine = 3;
+
+obs_audio_info bring_up_audio() { return {48000, engine_const::speakers_stereo}; }
+
+obs_video_info bring_up_video() {
+    obs_video_info info{};
+    info.graphics_module = platform::graphics_module;
+    info.fps_num = 60;
+    info.fps_den = 1;
+    info.base_width = 1920;
+    info.base_height = 1080;
+    info.output_width = 1920;
+    info.output_height = 1080;
+    info.output_format = engine_const::video_format_nv12;
+    info.adapter = 0;
+    info.gpu_conversion = true;
+    info.colorspace = engine_const::video_cs_709;
+    info.range = engine_const::video_range_partial;
+    info.scale_type = engine_const::scale_bicubic;
+    return info;
+}
+
+// On Linux the engine needs its windowing system before it starts.
+void select_window_system() {
+    platform::WindowSystem system = platform::connect_window_system();
+    if (system.nix_platform < 0)
+        return;
+    auto set_platform =
+        reinterpret_cast<obs_set_nix_platform_fn>(engine_optional_entry("obs_set_nix_platform"));
+    auto set_display = reinterpret_cast<obs_set_nix_platform_display_fn>(
+        engine_optional_entry("obs_set_nix_platform_display"));
+    if (set_platform)
+        set_platform(system.nix_platform);
+    if (set_display && system.display)
+        set_display(system.display);
+}
+
+std::vector<std::string> load_modules(const std::string& root) {
+    const EngineApi& api = engine();
+    std::vector<std::string> loaded;
+    for (const std::string& name : engine_modules) {
+        std::string library = module_library_path(root, name);
+        if (!platform::file_metadata_readable(library))
+            continue;
+        obs_module_t* module = nullptr;
+        std::string library_text = to_engine_text(sanitize_utf8(library));
+        std::string data_text = to_engine_text(sanitize_utf8(module_data_path(root, name)));
+        int opened = api.obs_open_module(&module, library_text.c_str(), data_text.c_str());
+        if (opened == engine_const::module_success && api.obs_init_module(module)) {
+            loaded.push_back(name);
+            continue;
+        }
+        write_diagnostic_line("module " + name + " non chargé (code " + std::to_string(opened) + ")\n");
+    }
+    return loaded;
+}
+
+} // namespace
+
+std::string join_path(const std::string& base, const std::string& component) {
+    return base + platform::path_separator + component;
+}
+
+std::string executable_directory(const std::string& executable_path) {
+    std::size_t last = executable_path.find_last_of(platform::path_separator);
+    if (last == std::string::npos)
+        return ".";
+    if (last == 0)
+        return executable_path.substr(0, 1);
+    return executable_path.substr(0, last);
+}
+
+std::string install_root(const std::string& executable_dir) {
+    return join_path(join_path(executable_dir, ".."), "..");
+}
+
+std::string module_library_path(const std::string& root, const std::string& name) {
+    return join_path(join_path(join_path(root, "core"), name), name + platform::module_file_suffix);
+}
+
+std::string module_data_path(const std::string& root, const std::string& name) {
+    return join_path(join_path(join_path(root, "core"), name), "data");
+}
+
+int bring_up() {
+    if (!platform::environment_has("KALTO_OBS_ESSAI_SANS_ECHELLE"))
+        platform::declare_dpi_awareness();
+    std::string directory = executable_directory(platform::executable_path());
+    platform::change_directory(directory);
+
+    if (auto failure = load_engine(join_path(directory, platform::engine_library_file))) {
+        emit_error(platform::library_failure_prefix + *failure);
+        return exit_library;
+    }
+    const EngineApi& api = engine();
+    api.base_set_log_handler(engine_log_handler, nullptr);
+
+    std::string root = install_root(directory);
+    std::string config = join_path(platform::temp_directory(), "kalto-obs");
+    platform::create_directories(config);
+    select_window_system();
+
+    std::string config_text = to_engine_text(sanitize_utf8(config));
+    if (!api.obs_startup("fr-FR", config_text.c_str(), nullptr)) {
+        emit_error("libobs ne démarre pas");
+        return exit_engine;
+    }
+    obs_audio_info audio = bring_up_audio();
+    if (!api.obs_reset_audio(&audio)) {
+        emit_error("son : initialisation refusée");
+        return exit_engine;
+    }
+    obs_video_info video = bring_up_video();
+    int reset = api.obs_reset_video(&video);
+    if (reset != engine_const::video_success) {
+        emit_error(std::string(platform::graphics_failure_name) + " : initialisation refusée (code " +
+                   std::to_string(reset) + ")");
+        return exit_engine;
+    }
+
+    std::vector<std::string> modules = load_modules(root);
+    api.obs_post_load_modules();
+
+    emit_event({{"event", "ready"},
+                {"version", from_engine_text(api.obs_get_version_string())},
+                {"modules", modules},
+                {"encoders", list_encoder_types()}});
+    return 0;
+}

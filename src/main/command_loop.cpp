@@ -1,0 +1,118 @@
+#include "main/command_loop.h"
+
+#include "api/engine_api.h"
+#include "protocol/command.h"
+#include "protocol/event_writer.h"
+#include "recording/black_image.h"
+#include "recording/mask.h"
+#include "recording/recording.h"
+#include "recording/replay.h"
+#include "recording/stats.h"
+#include "recording/stop.h"
+
+#include <chrono>
+#include <optional>
+
+namespace {
+
+constexpr std::chrono::milliseconds wake_up_period{500};
+
+const char* const no_recording = "aucun enregistrement en cours";
+const char* const no_replay_buffer = "aucun tampon de replay en cours";
+
+bool is_white_space(char32_t c) {
+    return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
+           (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F ||
+           c == 0x205F || c == 0x3000;
+}
+
+// Decodes one code point of valid UTF-8 (the reader delivers nothing else).
+char32_t next_code_point(std::string_view text, std::size_t& i) {
+    auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+    unsigned char lead = byte(i);
+    int follow = lead < 0x80 ? 0 : lead < 0xE0 ? 1 : lead < 0xF0 ? 2 : 3;
+    char32_t c = follow == 0 ? lead : lead & (0x3F >> follow);
+    ++i;
+    for (int k = 0; k < follow && i < text.size(); ++k, ++i)
+        c = (c << 6) | (byte(i) & 0x3F);
+    return c;
+}
+
+// Outcome of one command for the loop.
+enum class Next { Continue, Quit };
+
+Next dispatch(Command command, std::optional<Recording>& active) {
+    if (auto* start = std::get_if<Start>(&command.value)) {
+        if (active)
+            emit_error("un enregistrement est déjà en cours");
+        else
+            active = start_recording(std::move(*start));
+    } else if (auto* mask = std::get_if<Command::Mask>(&command.value)) {
+        if (!active)
+            emit_error(no_recording);
+        else
+            set_mask(*active, mask->hidden);
+    } else if (std::holds_alternative<Command::Save>(command.value)) {
+        if (!active || !active->replay_output)
+            emit_error(no_replay_buffer);
+        else
+            save_replay(*active);
+    } else if (std::holds_alternative<Command::Stop>(command.value)) {
+        std::optional<Recording> taken = std::move(active);
+        active.reset();
+        if (!taken)
+            emit_error(no_recording);
+        else
+            stop_recording(std::move(*taken));
+    } else if (std::holds_alternative<Command::Stats>(command.value)) {
+        if (!active)
+            emit_error(no_recording);
+        else
+            emit_event(collect_stats(*active));
+    } else {
+        return Next::Quit;
+    }
+    return Next::Continue;
+}
+
+} // namespace
+
+bool is_blank_line(std::string_view line) {
+    for (std::size_t i = 0; i < line.size();)
+        if (!is_white_space(next_code_point(line, i)))
+            return false;
+    return true;
+}
+
+int run_command_loop(LineChannel& lines) {
+    std::optional<Recording> active;
+    for (;;) {
+        auto received = lines.receive_for(wake_up_period);
+        if (received.status == LineChannel::Status::Closed)
+            break;
+        if (received.status == LineChannel::Status::Timeout) {
+            if (active && !active->masked)
+                check_black_image(*active);
+            continue;
+        }
+        const std::string& line = *received.item;
+        if (is_blank_line(line))
+            continue;
+        ParsedCommand parsed = parse_command(line);
+        if (!parsed.command) {
+            emit_error("commande illisible : " + parsed.fault);
+            continue;
+        }
+        if (dispatch(std::move(*parsed.command), active) == Next::Quit)
+            break;
+    }
+
+    if (active) {
+        Recording last = std::move(*active);
+        active.reset();
+        stop_recording(std::move(last));
+    }
+    engine().obs_shutdown();
+    emit_event({{"event", "bye"}});
+    return 0;
+}

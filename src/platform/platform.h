@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+// Every operating-system call of the agent goes through this interface; one
+// implementation file per operating system.
+namespace platform {
+
+// The constants that differ between the operating systems.
+extern const char* const engine_library_file;   // "obs.dll" / "obs.so"
+extern const char* const module_file_suffix;    // ".dll" / ".so"
+extern const char* const graphics_module;       // "libobs-d3d11" / "libobs-opengl"
+extern const char* const library_failure_prefix; // "<engine library> introuvable ou incomplète : "
+extern const char* const graphics_failure_name; // "Direct3D 11" / "OpenGL"
+extern const char path_separator;
+
+// Binary standard streams, and a closed standard output that never kills us.
+void prepare_standard_streams();
+
+bool environment_has(const char* name);
+void declare_dpi_awareness();
+
+// Full path of the running executable as UTF-8; empty when unknown.
+std::string executable_path();
+void change_directory(const std::string& directory);
+// The per-user temporary-files directory, without a trailing separator.
+std::string temp_directory();
+void create_directories(const std::string& path);
+bool file_metadata_readable(const std::string& path);
+
+// Dynamic loading. A failure leaves the reason in `error`.
+void* open_library(const std::string& path, std::string& error);
+void* library_symbol(void* library, const char* name, std::string& error);
+void close_library(void* library);
+
+// Blocks until some bytes arrive: the count, 0 at the end of input, -1 on failure.
+long read_standard_input(char* buffer, std::size_t size);
+
+// The windowing system the engine must use on Linux, connected before its
+// start-up; `nix_platform` is -1 where nothing is to be set.
+struct WindowSystem {
+    int nix_platform = -1;
+    void* display = nullptr;
+};
+WindowSystem connect_window_system();
+
+} // namespace platform

@@ -1,0 +1,134 @@
+#include "platform/platform.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <dlfcn.h>
+#include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace platform {
+
+const char* const engine_library_file = "obs.so";
+const char* const module_file_suffix = ".so";
+const char* const graphics_module = "libobs-opengl";
+const char* const library_failure_prefix = "obs.so introuvable ou incomplète : ";
+const char* const graphics_failure_name = "OpenGL";
+const char path_separator = '/';
+
+void prepare_standard_streams() {
+    // A controller that stops reading must not kill the agent with SIGPIPE.
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
+bool environment_has(const char* name) { return std::getenv(name) != nullptr; }
+
+void declare_dpi_awareness() {}
+
+std::string executable_path() {
+    std::vector<char> buffer(4096);
+    for (;;) {
+        ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size());
+        if (n < 0)
+            return {};
+        if (static_cast<std::size_t>(n) < buffer.size())
+            return std::string(buffer.data(), static_cast<std::size_t>(n));
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+void change_directory(const std::string& directory) {
+    if (chdir(directory.c_str()) != 0) {
+        // Ignored: the agent only needs its own paths, which are absolute.
+    }
+}
+
+std::string temp_directory() {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string dir = (tmp && *tmp) ? tmp : "/tmp";
+    while (dir.size() > 1 && dir.back() == '/')
+        dir.pop_back();
+    return dir;
+}
+
+void create_directories(const std::string& path) {
+    std::error_code ignored;
+    std::filesystem::create_directories(path, ignored);
+}
+
+bool file_metadata_readable(const std::string& path) {
+    struct stat info;
+    return stat(path.c_str(), &info) == 0;
+}
+
+void* open_library(const std::string& path, std::string& error) {
+    void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!library) {
+        const char* reason = dlerror();
+        error = reason ? reason : "dlopen failed";
+    }
+    return library;
+}
+
+void* library_symbol(void* library, const char* name, std::string& error) {
+    dlerror();
+    void* symbol = dlsym(library, name);
+    if (!symbol) {
+        const char* reason = dlerror();
+        error = reason ? reason : "dlsym failed";
+    }
+    return symbol;
+}
+
+void close_library(void* library) { dlclose(library); }
+
+long read_standard_input(char* buffer, std::size_t size) {
+    for (;;) {
+        ssize_t n = read(STDIN_FILENO, buffer, size);
+        if (n >= 0)
+            return static_cast<long>(n);
+        if (errno != EINTR)
+            return -1;
+    }
+}
+
+namespace {
+
+// The windowing client libraries are loaded at run time so that the agent
+// itself links against neither.
+void* call_connect(const char* library_name, const char* function_name) {
+    void* library = dlopen(library_name, RTLD_NOW | RTLD_LOCAL);
+    if (!library)
+        return nullptr;
+    auto connect = reinterpret_cast<void* (*)(const char*)>(dlsym(library, function_name));
+    return connect ? connect(nullptr) : nullptr;
+}
+
+bool environment_set(const char* name) {
+    const char* value = std::getenv(name);
+    return value && *value;
+}
+
+} // namespace
+
+WindowSystem connect_window_system() {
+    constexpr int x11_egl = 1;
+    constexpr int wayland = 2;
+    WindowSystem system;
+    if (environment_set("DISPLAY")) {
+        system.nix_platform = x11_egl;
+        system.display = call_connect("libX11.so.6", "XOpenDisplay");
+    } else if (environment_set("WAYLAND_DISPLAY")) {
+        // The engine crashes on Wayland without a display: select it only once connected.
+        void* display = call_connect("libwayland-client.so.0", "wl_display_connect");
+        if (display) {
+            system.nix_platform = wayland;
+            system.display = display;
+        }
+    }
+    return system;
+}
+
+} // namespace platform

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "api/engine_abi.h"
+#include "common/channel.h"
+#include "protocol/command.h"
+#include "recording/settings.h"
+
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+// What an output's "stop" signal reports.
+struct StopReport {
+    std::int64_t code = 0;
+    std::string message;
+};
+
+// One planned output.
+struct OutputSpec {
+    const char* id;   // "ffmpeg_muxer" or "replay_buffer"
+    const char* name; // display name given to the engine
+    bool replay;
+    SettingsList settings;
+};
+
+// User data of an output's signal connections; lives until the process ends.
+struct OutputSignalContext {
+    std::mutex lock;
+    ChannelPtr<StopReport> stop_reports;
+    obs_output_t* output = nullptr;
+};
+
+// A started output and the receiving end of its stop channel.
+struct RunningOutput {
+    obs_output_t* output = nullptr;
+    Receiver<StopReport> stop_reports;
+    bool replay = false;
+};
+
+struct StartedOutputs {
+    std::vector<RunningOutput> outputs;
+    obs_output_t* file_output = nullptr;
+    obs_output_t* replay_output = nullptr;
+};
+
+// Started outputs, or the failure message once everything is released.
+struct OutputsResult {
+    std::optional<StartedOutputs> started;
+    std::string failure;
+};
+
+std::vector<OutputSpec> plan_outputs(const Start& start);
+
+OutputsResult start_outputs(const Start& start, const std::vector<obs_encoder_t*>& encoders,
+                            const std::vector<obs_source_t*>& sources);
+
+void on_output_stop(void* context, calldata_t* data);
+void on_replay_saved(void* context, calldata_t* data);

@@ -1,0 +1,98 @@
+#include "recording/recording.h"
+
+#include "api/engine_api.h"
+#include "platform/platform.h"
+#include "protocol/event_writer.h"
+#include "recording/audio_capture.h"
+#include "recording/encoders.h"
+#include "recording/frame_probe.h"
+#include "recording/release.h"
+
+#include <algorithm>
+
+namespace {
+
+std::uint32_t even_size(std::uint32_t value) { return std::max<std::uint32_t>(value, 2) & ~1u; }
+
+} // namespace
+
+obs_video_info start_video_info(const Start& start) {
+    obs_video_info info{};
+    info.graphics_module = platform::graphics_module;
+    info.fps_num = start.fps <= 10 ? 10 : std::min<std::uint32_t>(start.fps, 120);
+    info.fps_den = 1;
+    info.base_width = std::max<std::uint32_t>(start.base_width, 2);
+    info.base_height = std::max<std::uint32_t>(start.base_height, 2);
+    info.output_width = even_size(start.width);
+    info.output_height = even_size(start.height);
+    info.output_format = engine_const::video_format_nv12;
+    info.adapter = 0;
+    info.gpu_conversion = true;
+    info.colorspace = engine_const::video_cs_709;
+    info.range = engine_const::video_range_partial;
+    info.scale_type = engine_const::scale_bicubic;
+    return info;
+}
+
+std::uint32_t probe_divisor(std::uint32_t frame_rate) { return std::max<std::uint32_t>(frame_rate / 2, 1); }
+
+std::optional<Recording> start_recording(Start start) {
+    const EngineApi& api = engine();
+    obs_video_info video = start_video_info(start);
+    int reset = api.obs_reset_video(&video);
+    if (reset != engine_const::video_success) {
+        emit_error("vidéo : réinitialisation refusée (code " + std::to_string(reset) + ")");
+        return std::nullopt;
+    }
+
+    Recording recording;
+    recording.candidates = capture_candidates(start.source);
+    obs_source_t* video_source = nullptr;
+    for (std::size_t i = 0; i < recording.candidates.size() && !video_source; ++i) {
+        video_source = create_capture_source(recording.candidates[i]);
+        recording.candidate_index = i;
+    }
+    if (!video_source) {
+        emit_error("aucune source d'image disponible");
+        return std::nullopt;
+    }
+    api.obs_set_output_source(0, video_source);
+    recording.sources.push_back(video_source);
+    if (obs_source_t* sound = create_audio_capture(start.audio))
+        recording.sources.push_back(sound);
+
+    auto h264 = select_video_encoder(list_encoder_types(), start.encoder, start.bitrate);
+    if (!h264) {
+        release_sources_and_encoders(recording.sources, {});
+        emit_error("aucun encodeur H.264 disponible");
+        return std::nullopt;
+    }
+    recording.encoders.push_back(h264->encoder);
+    recording.encoder = h264->id;
+    if (obs_encoder_t* aac = create_aac_encoder())
+        recording.encoders.push_back(aac);
+
+    OutputsResult outputs = start_outputs(start, recording.encoders, recording.sources);
+    if (!outputs.started) {
+        emit_error(outputs.failure);
+        return std::nullopt;
+    }
+    recording.outputs = std::move(outputs.started->outputs);
+    recording.file_output = outputs.started->file_output;
+    recording.replay_output = outputs.started->replay_output;
+
+    probe_arm(video.output_width, video.output_height);
+    mask_flag.store(false);
+    probe_reset();
+    api.obs_add_raw_video_callback2(nullptr, probe_divisor(video.fps_num), probe_on_frame, nullptr);
+    recording.started_at = std::chrono::steady_clock::now();
+
+    recording.mode = std::move(start.mode);
+    recording.path = std::move(start.path);
+    emit_event({{"event", "started"},
+                {"mode", recording.mode},
+                {"encoder", recording.encoder},
+                {"source", recording.candidates[recording.candidate_index].label},
+                {"path", recording.path}});
+    return recording;
+}
