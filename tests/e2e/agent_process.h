@@ -1,0 +1,68 @@
+#pragma once
+
+// Runs the built agent as a child process inside an installation tree of its
+// own, with the fake engine beside it, and reads what it writes.
+
+#include <chrono>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
+using namespace std::chrono_literals;
+
+struct AgentOptions {
+    // Fake engine variant copied in as the engine library; empty for none.
+    std::string engine = "fake_obs";
+    // Module names whose library file exists in the tree.
+    std::vector<std::string> modules;
+    // Extra environment, FAKE_OBS_* scripts included.
+    std::map<std::string, std::string> env;
+    // Working directory of the child; the tree's own "tmp" when empty.
+    std::string working_directory;
+};
+
+class AgentProcess {
+  public:
+    explicit AgentProcess(AgentOptions options = {});
+    ~AgentProcess();
+    AgentProcess(const AgentProcess&) = delete;
+    AgentProcess& operator=(const AgentProcess&) = delete;
+
+    void send(const std::string& line) { send_raw(line + "\n"); }
+    void send_raw(const std::string& bytes);
+    void close_input();
+    void close_output(); // stops reading what the agent writes
+
+    // The next event line not yet taken, within the deadline.
+    std::optional<nlohmann::json> next_event(std::chrono::milliseconds deadline = 10s);
+    // Takes events until one of this kind arrives; fails the test otherwise.
+    nlohmann::json expect_event(const std::string& kind, std::chrono::milliseconds deadline = 10s);
+    // Waits for the agent to end; -1 when it did not within the deadline (then killed).
+    int wait_exit(std::chrono::milliseconds deadline = 30s);
+
+    std::vector<std::string> stdout_lines() const;
+    std::string stdout_text() const;
+    std::string stderr_text() const;
+    // The fake engine's call journal, one call per line.
+    std::vector<std::string> journal() const;
+    const std::string& root() const { return root_; }
+
+    struct Shared;
+
+  private:
+    Shared* shared_;
+    std::string root_;
+    int pid_ = -1;
+    int stdin_fd_ = -1;
+    bool exited_ = false;
+    int exit_code_ = -1;
+};
+
+// Journal lines that start with `prefix`, in order.
+std::vector<std::string> journal_calls(const std::vector<std::string>& journal,
+                                       const std::string& prefix);
+
+// A typical start line; `extra` members override or add to it.
+std::string start_line(nlohmann::json extra = nlohmann::json::object());

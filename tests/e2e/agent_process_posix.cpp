@@ -1,0 +1,252 @@
+#include "agent_process.h"
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+
+struct AgentProcess::Shared {
+    std::mutex lock;
+    std::condition_variable changed;
+    std::string out, err;
+    std::size_t taken = 0; // bytes of `out` already handed out as events
+    bool out_closed = false;
+    bool stop_reading_out = false;
+    std::thread out_thread, err_thread;
+    int out_fd = -1, err_fd = -1;
+};
+
+namespace {
+
+void drain(int fd, std::string AgentProcess::Shared::*buffer, AgentProcess::Shared* shared,
+           bool is_out) {
+    char chunk[65536];
+    for (;;) {
+        pollfd wait_for{fd, POLLIN, 0};
+        int ready = poll(&wait_for, 1, 50);
+        if (is_out) {
+            std::lock_guard<std::mutex> guard(shared->lock);
+            if (shared->stop_reading_out)
+                break;
+        }
+        if (ready == 0)
+            continue;
+        ssize_t n = read(fd, chunk, sizeof chunk);
+        if (n <= 0)
+            break;
+        std::lock_guard<std::mutex> guard(shared->lock);
+        (shared->*buffer).append(chunk, static_cast<std::size_t>(n));
+        shared->changed.notify_all();
+    }
+    close(fd);
+    std::lock_guard<std::mutex> guard(shared->lock);
+    if (is_out)
+        shared->out_closed = true;
+    shared->changed.notify_all();
+}
+
+std::string make_root() {
+    fs::path base = fs::temp_directory_path() / "kalto-e2e";
+    fs::create_directories(base);
+    std::string pattern = (base / "run-XXXXXX").string();
+    char* made = mkdtemp(pattern.data());
+    if (!made)
+        throw std::runtime_error("mkdtemp failed");
+    return made;
+}
+
+} // namespace
+
+AgentProcess::AgentProcess(AgentOptions options) : shared_(new Shared) {
+    root_ = make_root();
+    fs::path bin = fs::path(root_) / "bin" / "64bit";
+    fs::create_directories(bin);
+    fs::create_directories(fs::path(root_) / "tmp");
+    fs::copy_file(KALTO_AGENT_PATH, bin / "kalto-obs");
+    if (!options.engine.empty())
+        fs::copy_file(fs::path(KALTO_FAKES_DIR) / options.engine / (options.engine + ".so"),
+                      bin / "obs.so");
+    for (const std::string& module : options.modules) {
+        fs::path dir = fs::path(root_) / "core" / module;
+        fs::create_directories(dir);
+        std::ofstream(dir / (module + ".so")).put('\0');
+    }
+
+    std::map<std::string, std::string> env;
+    for (char** e = environ; *e; ++e) {
+        std::string entry = *e;
+        std::size_t eq = entry.find('=');
+        if (eq != std::string::npos && entry.rfind("FAKE_OBS_", 0) != 0)
+            env[entry.substr(0, eq)] = entry.substr(eq + 1);
+    }
+    env["FAKE_OBS_JOURNAL"] = root_ + "/journal";
+    env["TMPDIR"] = root_ + "/tmp";
+    for (auto& [key, value] : options.env)
+        env[key] = value;
+    std::vector<std::string> env_strings;
+    for (auto& [key, value] : env)
+        env_strings.push_back(key + "=" + value);
+    std::vector<char*> envp;
+    for (std::string& s : env_strings)
+        envp.push_back(s.data());
+    envp.push_back(nullptr);
+
+    std::string cwd = options.working_directory.empty() ? root_ + "/tmp" : options.working_directory;
+    std::string exe = (bin / "kalto-obs").string();
+
+    int in[2], out[2], err[2];
+    if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC))
+        throw std::runtime_error("pipe failed");
+    pid_ = fork();
+    if (pid_ == 0) {
+        dup2(in[0], 0);
+        dup2(out[1], 1);
+        dup2(err[1], 2);
+        if (chdir(cwd.c_str()) != 0)
+            _exit(126);
+        char* argv[] = {exe.data(), nullptr};
+        execve(exe.c_str(), argv, envp.data());
+        _exit(127);
+    }
+    close(in[0]);
+    close(out[1]);
+    close(err[1]);
+    stdin_fd_ = in[1];
+    shared_->out_fd = out[0];
+    shared_->err_fd = err[0];
+    shared_->out_thread = std::thread(drain, out[0], &Shared::out, shared_, true);
+    shared_->err_thread = std::thread(drain, err[0], &Shared::err, shared_, false);
+}
+
+AgentProcess::~AgentProcess() {
+    if (!exited_) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+    close_input();
+    if (shared_->out_thread.joinable())
+        shared_->out_thread.join();
+    if (shared_->err_thread.joinable())
+        shared_->err_thread.join();
+    delete shared_;
+    if (!::testing::Test::HasFailure() && std::getenv("KALTO_KEEP_E2E") == nullptr) {
+        std::error_code ignored;
+        fs::remove_all(root_, ignored);
+    }
+}
+
+void AgentProcess::send_raw(const std::string& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = write(stdin_fd_, bytes.data() + done, bytes.size() - done);
+        if (n <= 0)
+            return;
+        done += static_cast<std::size_t>(n);
+    }
+}
+
+void AgentProcess::close_input() {
+    if (stdin_fd_ >= 0)
+        close(stdin_fd_);
+    stdin_fd_ = -1;
+}
+
+void AgentProcess::close_output() {
+    // The reading thread closes its end, so the agent's later writes fail.
+    {
+        std::lock_guard<std::mutex> guard(shared_->lock);
+        shared_->stop_reading_out = true;
+    }
+    if (shared_->out_thread.joinable())
+        shared_->out_thread.join();
+}
+
+std::vector<std::string> AgentProcess::stdout_lines() const {
+    std::vector<std::string> lines;
+    std::istringstream in(stdout_text());
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+std::string AgentProcess::stdout_text() const {
+    std::lock_guard<std::mutex> guard(shared_->lock);
+    return shared_->out;
+}
+
+std::string AgentProcess::stderr_text() const {
+    std::lock_guard<std::mutex> guard(shared_->lock);
+    return shared_->err;
+}
+
+std::optional<nlohmann::json> AgentProcess::next_event(std::chrono::milliseconds deadline) {
+    std::unique_lock<std::mutex> lock(shared_->lock);
+    std::size_t feed = std::string::npos;
+    shared_->changed.wait_for(lock, deadline, [&] {
+        feed = shared_->out.find('\n', shared_->taken);
+        return feed != std::string::npos || shared_->out_closed;
+    });
+    feed = shared_->out.find('\n', shared_->taken);
+    if (feed == std::string::npos)
+        return std::nullopt;
+    std::string line = shared_->out.substr(shared_->taken, feed - shared_->taken);
+    shared_->taken = feed + 1;
+    return nlohmann::json::parse(line);
+}
+
+nlohmann::json AgentProcess::expect_event(const std::string& kind, std::chrono::milliseconds deadline) {
+    auto until = std::chrono::steady_clock::now() + deadline;
+    for (;;) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            until - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            break;
+        auto event = next_event(left);
+        if (!event)
+            break;
+        if (event->value("event", "") == kind)
+            return *event;
+    }
+    ADD_FAILURE() << "no \"" << kind << "\" event; stdout:\n" << stdout_text() << "stderr:\n" << stderr_text();
+    return nlohmann::json::object();
+}
+
+int AgentProcess::wait_exit(std::chrono::milliseconds deadline) {
+    if (exited_)
+        return exit_code_;
+    auto until = std::chrono::steady_clock::now() + deadline;
+    int status = 0;
+    while (waitpid(pid_, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > until) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, &status, 0);
+            exited_ = true;
+            exit_code_ = -1;
+            return -1;
+        }
+        std::this_thread::sleep_for(5ms); // polling the child's state, not synchronising
+    }
+    exited_ = true;
+    exit_code_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    // Everything written before the end is in the pipes: wait for the readers.
+    if (shared_->out_thread.joinable())
+        shared_->out_thread.join();
+    if (shared_->err_thread.joinable())
+        shared_->err_thread.join();
+    return exit_code_;
+}
