@@ -73,6 +73,8 @@ std::string make_root() {
 } // namespace
 
 AgentProcess::AgentProcess(AgentOptions options) : shared_(new Shared) {
+    // Writing to an agent that has already ended must fail, not kill the test.
+    std::signal(SIGPIPE, SIG_IGN);
     root_ = make_root();
     fs::path bin = fs::path(root_) / "bin" / "64bit";
     fs::create_directories(bin);
