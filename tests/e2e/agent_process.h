@@ -21,6 +21,8 @@ struct AgentOptions {
     std::map<std::string, std::string> env;
     // Working directory of the child; the tree's own "tmp" when empty.
     std::string working_directory;
+    // An installed tree to run as it is, instead of a tree made for the test.
+    std::string installed_root;
 };
 
 class AgentProcess {

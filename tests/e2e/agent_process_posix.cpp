@@ -77,9 +77,14 @@ AgentProcess::AgentProcess(AgentOptions options) : shared_(new Shared) {
     std::signal(SIGPIPE, SIG_IGN);
     root_ = make_root();
     fs::path bin = fs::path(root_) / "bin" / "64bit";
-    fs::create_directories(bin);
     fs::create_directories(fs::path(root_) / "tmp");
-    fs::copy_file(KALTO_AGENT_PATH, bin / "kalto-obs");
+    if (!options.installed_root.empty()) {
+        bin = fs::path(options.installed_root) / "bin" / "64bit";
+        options.engine.clear();
+    } else {
+        fs::create_directories(bin);
+        fs::copy_file(KALTO_AGENT_PATH, bin / "kalto-obs");
+    }
     if (!options.engine.empty())
         fs::copy_file(fs::path(KALTO_FAKES_DIR) / options.engine / (options.engine + ".so"),
                       bin / "obs.so");

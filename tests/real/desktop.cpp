@@ -1,0 +1,97 @@
+#include "desktop.h"
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+std::vector<pid_t> children;
+Desktop* current = nullptr;
+
+pid_t spawn(std::vector<std::string> args, posix_spawn_file_actions_t* actions = nullptr) {
+    std::vector<char*> argv;
+    for (std::string& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    if (posix_spawnp(&pid, argv[0], actions, nullptr, argv.data(), environ) != 0)
+        return -1;
+    children.push_back(pid);
+    return pid;
+}
+
+// Xvfb picks a free display and writes its number on the descriptor we give it.
+std::string start_xvfb() {
+    int fds[2];
+    if (pipe(fds) != 0)
+        return "";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], 3);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", 0, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", 0, 0);
+    pid_t pid = spawn({"Xvfb", "-displayfd", "3", "-screen", "0", "1280x720x24", "-screen", "1",
+                       "640x360x24", "-br", "-nolisten", "tcp", "-noreset"},
+                      &actions);
+    posix_spawn_file_actions_destroy(&actions);
+    close(fds[1]);
+    std::string number;
+    char c;
+    while (pid > 0 && read(fds[0], &c, 1) == 1 && c != '\n')
+        number += c;
+    close(fds[0]);
+    return number.empty() ? "" : ":" + number;
+}
+
+bool window_exists(const std::string& title) {
+    return command_output("xwininfo -root -tree 2>/dev/null").find("\"" + title + "\"") != std::string::npos;
+}
+
+} // namespace
+
+std::string command_output(const std::string& command) {
+    std::string out;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char buffer[4096];
+        std::size_t n;
+        while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+            out.append(buffer, n);
+        pclose(pipe);
+    }
+    return out;
+}
+
+const Desktop& desktop() {
+    if (current)
+        return *current;
+    current = new Desktop;
+    current->display = start_xvfb();
+    if (current->display.empty())
+        return *current;
+    setenv("DISPLAY", current->display.c_str(), 1);
+    spawn({"ffplay", "-loglevel", "quiet", "-f", "lavfi", "-i", "testsrc=size=640x360:rate=30",
+           "-window_title", "Mire", "-noborder", "-left", "0", "-top", "0", "-an"});
+    spawn({"ffplay", "-loglevel", "quiet", "-f", "lavfi", "-i", "color=c=white:size=320x180:rate=10",
+           "-window_title", "Blanc", "-noborder", "-left", "800", "-top", "0", "-an"});
+    // The windows appear asynchronously: wait for both, with a deadline.
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!(window_exists("Mire") && window_exists("Blanc")) && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    return *current;
+}
+
+void stop_desktop() {
+    for (auto it = children.rbegin(); it != children.rend(); ++it) {
+        kill(*it, SIGTERM);
+        waitpid(*it, nullptr, 0);
+    }
+    children.clear();
+}

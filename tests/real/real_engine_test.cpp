@@ -1,0 +1,198 @@
+#include "agent_process.h"
+#include "desktop.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace {
+
+using nlohmann::json;
+namespace fs = std::filesystem;
+
+class DesktopEnvironment : public ::testing::Environment {
+  public:
+    void SetUp() override { ASSERT_FALSE(desktop().display.empty()) << "Xvfb did not start"; }
+    void TearDown() override { stop_desktop(); }
+};
+
+const auto* environment = ::testing::AddGlobalTestEnvironment(new DesktopEnvironment);
+
+std::unique_ptr<AgentProcess> real_agent() {
+    auto agent = std::make_unique<AgentProcess>(AgentOptions{.installed_root = KALTO_REAL_ROOT});
+    json ready = agent->expect_event("ready", 30s);
+    EXPECT_EQ(ready["modules"], json({"win-capture", "win-wasapi", "obs-ffmpeg", "obs-x264", "obs-outputs"}));
+    return agent;
+}
+
+json probe(const std::string& path) {
+    std::string out = command_output("ffprobe -v error -print_format json -show_streams -show_format '" + path + "'");
+    return json::parse(out, nullptr, false);
+}
+
+json stream_of(const json& probed, const std::string& type) {
+    for (const json& stream : probed.value("streams", json::array()))
+        if (stream.value("codec_type", "") == type)
+            return stream;
+    return json::object();
+}
+
+double duration_of(const json& probed) { return std::stod(probed["format"].value("duration", "0")); }
+
+void expect_playable(const std::string& path, int width, int height) {
+    ASSERT_TRUE(fs::exists(path)) << path;
+    json probed = probe(path);
+    json video = stream_of(probed, "video");
+    EXPECT_EQ(video.value("codec_name", ""), "h264") << probed;
+    EXPECT_EQ(video.value("width", 0), width);
+    EXPECT_EQ(video.value("height", 0), height);
+    EXPECT_EQ(stream_of(probed, "audio").value("codec_name", ""), "aac") << probed;
+    EXPECT_GT(duration_of(probed), 0.5);
+}
+
+std::string output_dir(const AgentProcess& agent) { return agent.root() + "/tmp"; }
+
+json window_start(const std::string& mode, const std::string& path, json extra = json::object()) {
+    json start = {{"mode", mode},
+                  {"path", path},
+                  {"source", {{"kind", "window"}, {"window", "Mire:ffplay:ffplay"}}},
+                  {"baseWidth", 640},
+                  {"baseHeight", 360},
+                  {"width", 640},
+                  {"height", 360},
+                  {"fps", 30},
+                  {"bitrate", 2000},
+                  {"audio", {{"kind", "desktop"}}}};
+    for (auto& [key, value] : extra.items())
+        start[key] = value;
+    return start;
+}
+
+TEST(RealEngine, FileModeWritesAPlayableFile) {
+    auto agent = real_agent();
+    std::string path = output_dir(*agent) + "/fichier.mp4";
+    agent->send(start_line(window_start("file", path, {{"baseWidth", 1280}, {"baseHeight", 720},
+                                                      {"width", 960}, {"height", 540}})));
+    EXPECT_EQ(agent->expect_event("started", 20s)["source"], "fenêtre WGC");
+    EXPECT_FALSE(agent->next_event(3s)); // record for three seconds
+    agent->send(R"({"cmd":"stop"})");
+    json finished = agent->expect_event("finished", 30s);
+    EXPECT_EQ(finished["code"], 0) << finished;
+    EXPECT_EQ(finished["path"], path);
+    agent->send(R"({"cmd":"quit"})");
+    agent->expect_event("bye", 20s);
+    EXPECT_EQ(agent->wait_exit(), 0);
+    expect_playable(path, 960, 540);
+    double seconds = finished["stats"]["seconds"];
+    EXPECT_NEAR(duration_of(probe(path)), seconds, 0.5);
+}
+
+TEST(RealEngine, ReplaySaveAndBothOutputs) {
+    auto agent = real_agent();
+    std::string dir = output_dir(*agent);
+    agent->send(start_line(window_start("replay", dir)));
+    agent->expect_event("started", 20s);
+    EXPECT_FALSE(agent->next_event(2500ms));
+    agent->send(R"({"cmd":"save"})");
+    json saved = agent->expect_event("saved", 20s);
+    std::string replay = saved["path"];
+    EXPECT_EQ(replay.rfind(dir + "/KALTO_replay_", 0), 0u) << replay;
+    expect_playable(replay, 640, 360);
+    agent->send(R"({"cmd":"stop"})");
+    json finished = agent->expect_event("finished", 30s);
+    EXPECT_EQ(finished["code"], 0);
+    EXPECT_EQ(finished["path"], nullptr);
+
+    std::string clips = dir + "/clips";
+    fs::create_directories(clips);
+    std::string file = dir + "/les-deux.mp4";
+    agent->send(start_line(window_start("both", file, {{"replayDir", clips}})));
+    agent->expect_event("started", 20s);
+    EXPECT_FALSE(agent->next_event(2500ms));
+    agent->send(R"({"cmd":"save"})");
+    std::string both_replay = agent->expect_event("saved", 20s)["path"];
+    EXPECT_EQ(both_replay.rfind(clips + "/KALTO_replay_", 0), 0u) << both_replay;
+    agent->send(R"({"cmd":"stop"})");
+    EXPECT_EQ(agent->expect_event("finished", 30s)["code"], 0);
+    agent->close_input();
+    EXPECT_EQ(agent->wait_exit(), 0);
+    expect_playable(both_replay, 640, 360);
+    expect_playable(file, 640, 360);
+}
+
+TEST(RealEngine, EndOfInputFinalisesTheFile) {
+    auto agent = real_agent();
+    std::string path = output_dir(*agent) + "/fin.mp4";
+    agent->send(start_line(window_start("file", path)));
+    agent->expect_event("started", 20s);
+    EXPECT_FALSE(agent->next_event(2s));
+    agent->close_input();
+    EXPECT_EQ(agent->expect_event("finished", 30s)["code"], 0);
+    EXPECT_EQ(*agent->next_event(10s), json({{"event", "bye"}}));
+    EXPECT_EQ(agent->wait_exit(), 0);
+    expect_playable(path, 640, 360);
+}
+
+TEST(RealEngine, BlackScreenFallsBackToTheWindow) {
+    auto agent = real_agent();
+    std::string path = output_dir(*agent) + "/repli.mp4";
+    agent->send(start_line(window_start(
+        "file", path, {{"source", {{"kind", "monitor"}, {"monitor", "1"}, {"window", "Mire:ffplay:ffplay"}}}})));
+    EXPECT_EQ(agent->expect_event("started", 20s)["source"], "écran DXGI");
+    EXPECT_EQ(*agent->next_event(20s),
+              json({{"event", "source"}, {"source", "écran WGC"}, {"reason", "image noire avec écran DXGI"}}));
+    EXPECT_EQ(*agent->next_event(20s),
+              json({{"event", "source"}, {"source", "fenêtre WGC"}, {"reason", "image noire avec écran WGC"}}));
+    // The window shows moving content: no more fallback.
+    EXPECT_FALSE(agent->next_event(4s));
+    agent->send(R"({"cmd":"stats"})");
+    json stats = agent->expect_event("stats");
+    EXPECT_EQ(stats["source"], "fenêtre WGC");
+    EXPECT_GT(stats["brightness"].get<double>(), 30.0);
+    agent->send(R"({"cmd":"stop"})");
+    EXPECT_EQ(agent->expect_event("finished", 30s)["code"], 0);
+    agent->close_input();
+    EXPECT_EQ(agent->wait_exit(), 0);
+    expect_playable(path, 640, 360);
+}
+
+TEST(RealEngine, StaysBlackAndSaysSoOnce) {
+    auto agent = real_agent();
+    agent->send(start_line(window_start("file", output_dir(*agent) + "/noir.mp4",
+                                        {{"source", {{"kind", "monitor"}, {"monitor", "1"}}}})));
+    agent->expect_event("started", 20s);
+    EXPECT_EQ(agent->next_event(20s)->value("event", ""), "source");
+    EXPECT_EQ(*agent->next_event(20s),
+              json({{"event", "black"}, {"message", "image noire avec toutes les sources (dernière : écran WGC)"}}));
+    EXPECT_FALSE(agent->next_event(5s));
+    agent->close_input();
+    EXPECT_EQ(agent->expect_event("finished", 30s)["code"], 0);
+    EXPECT_EQ(agent->wait_exit(), 0);
+}
+
+TEST(RealEngine, StatisticsGrowWithTheRecording) {
+    auto agent = real_agent();
+    agent->send(start_line(window_start("file", output_dir(*agent) + "/blanc.mp4",
+                                        {{"source", {{"kind", "window"}, {"window", "Blanc:ffplay:ffplay"}}},
+                                         {"baseWidth", 320}, {"baseHeight", 180},
+                                         {"width", 320}, {"height", 180}})));
+    agent->expect_event("started", 20s);
+    EXPECT_FALSE(agent->next_event(2s));
+    agent->send(R"({"cmd":"stats"})");
+    json first = agent->expect_event("stats");
+    EXPECT_FALSE(agent->next_event(2s));
+    agent->send(R"({"cmd":"stats"})");
+    json second = agent->expect_event("stats");
+    EXPECT_GT(second["rendered"].get<int>(), first["rendered"].get<int>());
+    EXPECT_GT(second["encoded"].get<int>(), first["encoded"].get<int>());
+    EXPECT_GT(second["examined"].get<int>(), first["examined"].get<int>());
+    EXPECT_EQ(second["dropped"], 0);
+    // White is luma 235 in partial range; the first frames may be black.
+    EXPECT_NEAR(second["brightness"].get<double>(), 235.0, 25.0) << second;
+    EXPECT_NEAR(second["fps"].get<double>(), 30.0, 1.0);
+    agent->close_input();
+    EXPECT_EQ(agent->expect_event("finished", 30s)["code"], 0);
+    EXPECT_EQ(agent->wait_exit(), 0);
+}
+
+} // namespace
