@@ -50,6 +50,7 @@ class AgentProcess {
     // The fake engine's call journal, one call per line.
     std::vector<std::string> journal() const;
     const std::string& root() const { return root_; }
+    int pid() const { return pid_; }
 
     struct Shared;
 
