@@ -6,6 +6,7 @@ packages=(
     libgtest-dev nlohmann-json3-dev
     libobs-dev libobs0 obs-studio
     xvfb x11-utils ffmpeg
+    g++-mingw-w64-x86-64 mingw-w64-tools wine64 wine googletest
 )
 missing=()
 for p in "${packages[@]}"; do

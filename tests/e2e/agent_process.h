@@ -3,6 +3,8 @@
 // Runs the built agent as a child process inside an installation tree of its
 // own, with the fake engine beside it, and reads what it writes.
 
+#include "platform_names.h"
+
 #include <chrono>
 #include <map>
 #include <nlohmann/json.hpp>

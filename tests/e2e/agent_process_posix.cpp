@@ -86,12 +86,12 @@ AgentProcess::AgentProcess(AgentOptions options) : shared_(new Shared) {
         fs::copy_file(KALTO_AGENT_PATH, bin / "kalto-obs");
     }
     if (!options.engine.empty())
-        fs::copy_file(fs::path(KALTO_FAKES_DIR) / options.engine / (options.engine + ".so"),
-                      bin / "obs.so");
+        fs::copy_file(fs::path(KALTO_FAKES_DIR) / options.engine / (options.engine + test_platform::library_suffix),
+                      bin / test_platform::engine_file);
     for (const std::string& module : options.modules) {
         fs::path dir = fs::path(root_) / "core" / module;
         fs::create_directories(dir);
-        std::ofstream(dir / (module + ".so")).put('\0');
+        std::ofstream(dir / (module + test_platform::library_suffix)).put('\0');
     }
 
     std::map<std::string, std::string> env;

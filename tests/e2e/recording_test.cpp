@@ -140,7 +140,7 @@ TEST(Recording, EngineReceivesTheSettingsOfTheStart) {
     EXPECT_EQ(agent->wait_exit(), 0);
     std::vector<std::string> journal = agent->journal();
     std::vector<std::string> expected = {
-        "obs_reset_video libobs-opengl 120/1 base=2x1081 output=1280x2 format=2 adapter=0 gpu=1 cs=2 "
+        "obs_reset_video " + test_platform::graphics_module + " 120/1 base=2x1081 output=1280x2 format=2 adapter=0 gpu=1 cs=2 "
         "range=1 scale=2",
         "obs_source_create window_capture \"KALTO image (fenêtre WGC)\" "
         "window=JeuX;method=2;priority=0;cursor=false;client_area=true;capture_audio=false -> null",

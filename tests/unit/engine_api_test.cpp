@@ -1,11 +1,13 @@
 #include "api/engine_api.h"
 
+#include "platform_names.h"
+
 #include <gtest/gtest.h>
 
 namespace {
 
 std::string fake(const std::string& name) {
-    return std::string(KALTO_FAKES_DIR) + "/" + name + "/" + name + ".so";
+    return std::string(KALTO_FAKES_DIR) + "/" + name + "/" + name + test_platform::library_suffix;
 }
 
 TEST(EngineApiDeathTest, UseBeforeLoadStopsTheProcess) {
@@ -23,9 +25,13 @@ TEST(EngineApi, MissingEntryPointNamesTheFirstInTableOrder) {
 }
 
 TEST(EngineApi, MissingLibraryGivesTheLoadersReason) {
-    auto failure = load_engine("/nonexistent/obs.so");
+    auto failure = load_engine(test_platform::join({"nonexistent", test_platform::engine_file}));
     ASSERT_TRUE(failure);
-    EXPECT_NE(failure->find("/nonexistent/obs.so"), std::string::npos) << *failure;
+#ifdef _WIN32
+    EXPECT_EQ(*failure, "LoadLibraryExW failed");
+#else
+    EXPECT_NE(failure->find("nonexistent/obs.so"), std::string::npos) << *failure;
+#endif
 }
 
 TEST(EngineApi, SetOnceKeepsTheFirstTable) {

@@ -1,23 +1,28 @@
 #include "main/bring_up.h"
 #include "main/command_loop.h"
 
+#include "platform_names.h"
+
 #include <gtest/gtest.h>
 
 namespace {
 
+using test_platform::join;
+
 TEST(Paths, ExecutableDirectory) {
-    EXPECT_EQ(executable_directory("/opt/kalto/bin/64bit/kalto-obs"), "/opt/kalto/bin/64bit");
+    EXPECT_EQ(executable_directory(join({"", "opt", "kalto", "bin", "64bit", "kalto-obs"})),
+              join({"", "opt", "kalto", "bin", "64bit"}));
     EXPECT_EQ(executable_directory("kalto-obs"), ".");
     EXPECT_EQ(executable_directory(""), ".");
-    EXPECT_EQ(executable_directory("/kalto-obs"), "/");
+    EXPECT_EQ(executable_directory(join({"", "kalto-obs"})), test_platform::separator);
 }
 
 TEST(Paths, ModulesAreTwoLevelsUpWithoutNormalising) {
-    std::string root = install_root("/opt/kalto/bin/64bit");
-    EXPECT_EQ(root, "/opt/kalto/bin/64bit/../..");
+    std::string root = install_root(join({"", "opt", "kalto", "bin", "64bit"}));
+    EXPECT_EQ(root, join({"", "opt", "kalto", "bin", "64bit", "..", ".."}));
     EXPECT_EQ(module_library_path(root, "win-capture"),
-              "/opt/kalto/bin/64bit/../../core/win-capture/win-capture.so");
-    EXPECT_EQ(module_data_path(root, "obs-x264"), "/opt/kalto/bin/64bit/../../core/obs-x264/data");
+              join({root, "core", "win-capture", "win-capture" + test_platform::library_suffix}));
+    EXPECT_EQ(module_data_path(root, "obs-x264"), join({root, "core", "obs-x264", "data"}));
 }
 
 TEST(BlankLines, UnicodeWhiteSpaceOnly) {
