@@ -3,6 +3,7 @@
 #include "protocol/json_reader.h"
 
 #include <charconv>
+#include <cstdio>
 #include <cmath>
 #include <functional>
 #include <limits>
