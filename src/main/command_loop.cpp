@@ -38,10 +38,7 @@ char32_t next_code_point(std::string_view text, std::size_t& i) {
     return c;
 }
 
-// Outcome of one command for the loop.
-enum class Next { Continue, Quit };
-
-Next dispatch(Command command, std::optional<Recording>& active) {
+LoopStep dispatch(Command command, std::optional<Recording>& active) {
     if (auto* start = std::get_if<Start>(&command.value)) {
         if (active)
             emit_error("un enregistrement est déjà en cours");
@@ -70,9 +67,9 @@ Next dispatch(Command command, std::optional<Recording>& active) {
         else
             emit_event(collect_stats(*active));
     } else {
-        return Next::Quit;
+        return LoopStep::Quit;
     }
-    return Next::Continue;
+    return LoopStep::Continue;
 }
 
 } // namespace
@@ -82,6 +79,17 @@ bool is_blank_line(std::string_view line) {
         if (!is_white_space(next_code_point(line, i)))
             return false;
     return true;
+}
+
+LoopStep handle_line(const std::string& line, std::optional<Recording>& active) {
+    if (is_blank_line(line))
+        return LoopStep::Continue;
+    ParsedCommand parsed = parse_command(line);
+    if (!parsed.command) {
+        emit_error("commande illisible : " + parsed.fault);
+        return LoopStep::Continue;
+    }
+    return dispatch(std::move(*parsed.command), active);
 }
 
 int run_command_loop(LineChannel& lines) {
@@ -95,15 +103,7 @@ int run_command_loop(LineChannel& lines) {
                 check_black_image(*active);
             continue;
         }
-        const std::string& line = *received.item;
-        if (is_blank_line(line))
-            continue;
-        ParsedCommand parsed = parse_command(line);
-        if (!parsed.command) {
-            emit_error("commande illisible : " + parsed.fault);
-            continue;
-        }
-        if (dispatch(std::move(*parsed.command), active) == Next::Quit)
+        if (handle_line(*received.item, active) == LoopStep::Quit)
             break;
     }
 
