@@ -170,6 +170,25 @@ TEST(RealEngine, StaysBlackAndSaysSoOnce) {
     EXPECT_EQ(agent->wait_exit(), 0);
 }
 
+TEST(RealEngine, UnwritablePathFailsCleanlyAndTheNextStartWorks) {
+    auto agent = real_agent();
+    agent->send(start_line(window_start("file", "/proc/kalto/impossible.mp4")));
+    json refused = agent->expect_event("error", 20s);
+    // The engine's own text follows, localised: only the prefix is ours.
+    EXPECT_EQ(refused["message"].get<std::string>().rfind("démarrage refusé : ", 0), 0u) << refused;
+    agent->send(R"({"cmd":"stats"})");
+    EXPECT_EQ(agent->expect_event("error")["message"], "aucun enregistrement en cours");
+    std::string path = output_dir(*agent) + "/apres.mp4";
+    agent->send(start_line(window_start("file", path)));
+    agent->expect_event("started", 20s);
+    EXPECT_FALSE(agent->next_event(2s));
+    agent->send(R"({"cmd":"stop"})");
+    EXPECT_EQ(agent->expect_event("finished", 30s)["code"], 0);
+    agent->close_input();
+    EXPECT_EQ(agent->wait_exit(), 0);
+    expect_playable(path, 640, 360);
+}
+
 TEST(RealEngine, StatisticsGrowWithTheRecording) {
     auto agent = real_agent();
     agent->send(start_line(window_start("file", output_dir(*agent) + "/blanc.mp4",
