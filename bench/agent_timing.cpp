@@ -34,16 +34,24 @@ using clock_type = std::chrono::steady_clock;
 TEST(AgentTiming, OneSession) {
     const char* root = std::getenv("KALTO_BENCH_ROOT");
     ASSERT_NE(root, nullptr);
-    std::string out = std::string(std::getenv("KALTO_BENCH_OUT") ? std::getenv("KALTO_BENCH_OUT") : "/tmp");
+    std::string out =
+        std::string(std::getenv("KALTO_BENCH_OUT") ? std::getenv("KALTO_BENCH_OUT") : "/tmp");
     auto spawned = clock_type::now();
     AgentProcess agent({.installed_root = root});
     agent.expect_event("ready", 30s);
     auto ready = clock_type::now();
 
-    nlohmann::json start = {{"cmd", "start"},  {"mode", "both"},      {"path", out + "/agent.mp4"},
-                            {"replayDir", out}, {"source", {{"kind", "monitor"}, {"monitor", "0"}}},
-                            {"baseWidth", 1280}, {"baseHeight", 720}, {"width", 1280},
-                            {"height", 720},    {"fps", 30},         {"bitrate", 4000},
+    nlohmann::json start = {{"cmd", "start"},
+                            {"mode", "both"},
+                            {"path", out + "/agent.mp4"},
+                            {"replayDir", out},
+                            {"source", {{"kind", "monitor"}, {"monitor", "0"}}},
+                            {"baseWidth", 1280},
+                            {"baseHeight", 720},
+                            {"width", 1280},
+                            {"height", 720},
+                            {"fps", 30},
+                            {"bitrate", 4000},
                             {"audio", {{"kind", "desktop"}}}};
     auto start_sent = clock_type::now();
     agent.send(start.dump());
@@ -68,8 +76,8 @@ TEST(AgentTiming, OneSession) {
     agent.send(R"({"cmd":"quit"})");
     EXPECT_EQ(agent.wait_exit(), 0);
 
-    print_figures(elapsed_ms(spawned, ready), elapsed_ms(start_sent, started), elapsed_ms(save_sent, saved),
-                  elapsed_ms(stop_sent, finished), cores);
+    print_figures(elapsed_ms(spawned, ready), elapsed_ms(start_sent, started),
+                  elapsed_ms(save_sent, saved), elapsed_ms(stop_sent, finished), cores);
 }
 
 } // namespace

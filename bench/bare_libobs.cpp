@@ -2,8 +2,8 @@
 // links libobs itself: the reference the agent's figures are compared with.
 #include "timing.h"
 
-#include <obs.h>
 #include <obs-nix-platform.h>
+#include <obs.h>
 
 #include <X11/Xlib.h>
 #include <condition_variable>
@@ -37,7 +37,9 @@ void on_saved(void*, calldata_t*) {
 double cpu_seconds() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
-    auto seconds = [](timeval t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
+    auto seconds = [](timeval t) {
+        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+    };
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
@@ -76,10 +78,12 @@ int main(int argc, char** argv) {
     video.scale_type = OBS_SCALE_BICUBIC;
     if (obs_reset_video(&video) != OBS_VIDEO_SUCCESS)
         return 3;
-    for (const char* name : {"win-capture", "win-wasapi", "obs-ffmpeg", "obs-x264", "obs-outputs"}) {
+    for (const char* name :
+         {"win-capture", "win-wasapi", "obs-ffmpeg", "obs-x264", "obs-outputs"}) {
         std::string dir = root + "/core/" + name;
         obs_module_t* module = nullptr;
-        if (obs_open_module(&module, (dir + "/" + name + ".so").c_str(), (dir + "/data").c_str()) == 0)
+        if (obs_open_module(&module, (dir + "/" + name + ".so").c_str(), (dir + "/data").c_str()) ==
+            0)
             obs_init_module(module);
     }
     obs_post_load_modules();
@@ -137,7 +141,8 @@ int main(int argc, char** argv) {
     double cpu_before = cpu_seconds();
     auto window = clock_type::now();
     std::this_thread::sleep_for(std::chrono::seconds(10)); // ten seconds of recording
-    double cores = (cpu_seconds() - cpu_before) / std::chrono::duration<double>(clock_type::now() - window).count();
+    double cores = (cpu_seconds() - cpu_before) /
+                   std::chrono::duration<double>(clock_type::now() - window).count();
 
     auto save_begin = clock_type::now();
     calldata_t call = {};
@@ -167,7 +172,7 @@ int main(int argc, char** argv) {
     auto stopped = clock_type::now();
     obs_shutdown();
 
-    print_figures(elapsed_ms(begin, ready), elapsed_ms(start_begin, started), elapsed_ms(save_begin, save_end),
-                  elapsed_ms(stop_begin, stopped), cores);
+    print_figures(elapsed_ms(begin, ready), elapsed_ms(start_begin, started),
+                  elapsed_ms(save_begin, save_end), elapsed_ms(stop_begin, stopped), cores);
     return 0;
 }

@@ -33,15 +33,16 @@ void divided_frame(void* data, video_data* frame) {
 using RemoveFunction = void (*)(RawCallback, void*);
 
 RemoveFunction engine_remove() {
-    static auto remove = reinterpret_cast<RemoveFunction>(dlsym(RTLD_NEXT, "obs_remove_raw_video_callback"));
+    static auto remove =
+        reinterpret_cast<RemoveFunction>(dlsym(RTLD_NEXT, "obs_remove_raw_video_callback"));
     return remove;
 }
 
 } // namespace
 
 extern "C" __attribute__((visibility("default"))) void
-obs_add_raw_video_callback2(const video_scale_info* conversion, uint32_t divisor, RawCallback callback,
-                            void* param) {
+obs_add_raw_video_callback2(const video_scale_info* conversion, uint32_t divisor,
+                            RawCallback callback, void* param) {
     auto* entry = new Divided{callback, param, divisor ? divisor : 1, 0};
     {
         std::lock_guard<std::mutex> guard(registry_lock);

@@ -54,7 +54,9 @@ std::string to_engine_text(std::string_view text) {
     return out;
 }
 
-std::string from_engine_text(const char* text) { return text ? sanitize_utf8(text) : std::string(); }
+std::string from_engine_text(const char* text) {
+    return text ? sanitize_utf8(text) : std::string();
+}
 
 std::string sanitize_utf8(std::string_view text) {
     std::string out;

@@ -33,8 +33,8 @@ template <class T> class Channel {
 
     Received receive_for(std::chrono::milliseconds timeout) {
         std::unique_lock<std::mutex> lock(mutex_);
-        bool woken = ready_.wait_for(lock, timeout,
-                                     [this] { return !queue_.empty() || !sender_alive_; });
+        bool woken =
+            ready_.wait_for(lock, timeout, [this] { return !queue_.empty() || !sender_alive_; });
         if (!queue_.empty()) {
             T item = std::move(queue_.front());
             queue_.pop_front();

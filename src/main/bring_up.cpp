@@ -9,16 +9,17 @@
 
 #include <nlohmann/json.hpp>
 
-const std::vector<std::string> engine_modules = {"win-capture", "win-wasapi",  "obs-ffmpeg",
-                                                 "obs-x264",    "obs-nvenc",   "obs-qsv11",
-                                                 "obs-outputs"};
+const std::vector<std::string> engine_modules = {
+    "win-capture", "win-wasapi", "obs-ffmpeg", "obs-x264", "obs-nvenc", "obs-qsv11", "obs-outputs"};
 
 namespace {
 
 constexpr int exit_library = 2;
 constexpr int exit_engine = 3;
 
-obs_audio_info bring_up_audio() { return {48000, engine_const::speakers_stereo}; }
+obs_audio_info bring_up_audio() {
+    return {48000, engine_const::speakers_stereo};
+}
 
 obs_video_info bring_up_video() {
     obs_video_info info{};
@@ -68,7 +69,8 @@ std::vector<std::string> load_modules(const std::string& root) {
             loaded.push_back(name);
             continue;
         }
-        write_diagnostic_line("module " + name + " non chargé (code " + std::to_string(opened) + ")\n");
+        write_diagnostic_line("module " + name + " non chargé (code " + std::to_string(opened) +
+                              ")\n");
     }
     return loaded;
 }
@@ -131,8 +133,8 @@ int bring_up() {
     obs_video_info video = bring_up_video();
     int reset = api.obs_reset_video(&video);
     if (reset != engine_const::video_success) {
-        emit_error(std::string(platform::graphics_failure_name) + " : initialisation refusée (code " +
-                   std::to_string(reset) + ")");
+        emit_error(std::string(platform::graphics_failure_name) +
+                   " : initialisation refusée (code " + std::to_string(reset) + ")");
         return exit_engine;
     }
 

@@ -53,9 +53,9 @@ void read_lines(const std::function<long(char*, std::size_t)>& read, LineChannel
 bool start_line_reader(ChannelPtr<std::string> lines) {
     try {
         std::thread reader([lines] {
-            read_lines([](char* data, std::size_t size) {
-                return platform::read_standard_input(data, size);
-            }, *lines);
+            read_lines([](char* data,
+                          std::size_t size) { return platform::read_standard_input(data, size); },
+                       *lines);
         });
         // Never waited for: the process end stops a reader blocked on its input.
         reader.detach();

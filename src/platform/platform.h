@@ -8,11 +8,11 @@
 namespace platform {
 
 // The constants that differ between the operating systems.
-extern const char* const engine_library_file;   // "obs.dll" / "obs.so"
-extern const char* const module_file_suffix;    // ".dll" / ".so"
-extern const char* const graphics_module;       // "libobs-d3d11" / "libobs-opengl"
+extern const char* const engine_library_file;    // "obs.dll" / "obs.so"
+extern const char* const module_file_suffix;     // ".dll" / ".so"
+extern const char* const graphics_module;        // "libobs-d3d11" / "libobs-opengl"
 extern const char* const library_failure_prefix; // "<engine library> introuvable ou incomplète : "
-extern const char* const graphics_failure_name; // "Direct3D 11" / "OpenGL"
+extern const char* const graphics_failure_name;  // "Direct3D 11" / "OpenGL"
 extern const char path_separator;
 
 // Binary standard streams, and a closed standard output that never kills us.

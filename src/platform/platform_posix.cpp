@@ -23,7 +23,9 @@ void prepare_standard_streams() {
     std::signal(SIGPIPE, SIG_IGN);
 }
 
-bool environment_has(const char* name) { return std::getenv(name) != nullptr; }
+bool environment_has(const char* name) {
+    return std::getenv(name) != nullptr;
+}
 
 void declare_dpi_awareness() {}
 
@@ -82,7 +84,9 @@ void* library_symbol(void* library, const char* name, std::string& error) {
     return symbol;
 }
 
-void close_library(void* library) { dlclose(library); }
+void close_library(void* library) {
+    dlclose(library);
+}
 
 long read_standard_input(char* buffer, std::size_t size) {
     for (;;) {

@@ -22,18 +22,19 @@ namespace {
 std::string to_utf8(const std::wstring& text) {
     if (text.empty())
         return {};
-    int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                   nullptr, nullptr);
+    int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr,
+                                   0, nullptr, nullptr);
     std::string out(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size, nullptr,
-                        nullptr);
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
+                        nullptr, nullptr);
     return out;
 }
 
 std::wstring to_utf16(const std::string& text) {
     if (text.empty())
         return {};
-    int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    int size =
+        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
     std::wstring out(static_cast<std::size_t>(size), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size);
     return out;
@@ -41,7 +42,9 @@ std::wstring to_utf16(const std::string& text) {
 
 template <class Function> Function system_function(const wchar_t* library, const char* name) {
     HMODULE module = LoadLibraryW(library);
-    return module ? reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name))) : nullptr;
+    return module
+               ? reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)))
+               : nullptr;
 }
 
 } // namespace
@@ -63,7 +66,8 @@ bool environment_has(const char* name) {
 void declare_dpi_awareness() {
     // Resolved at run time: older systems lack it, and its failure changes nothing.
     using SetContext = BOOL(WINAPI*)(HANDLE);
-    if (auto set_context = system_function<SetContext>(L"user32.dll", "SetProcessDpiAwarenessContext"))
+    if (auto set_context =
+            system_function<SetContext>(L"user32.dll", "SetProcessDpiAwarenessContext"))
         set_context(reinterpret_cast<HANDLE>(static_cast<INT_PTR>(-4)));
 }
 
@@ -79,7 +83,9 @@ std::string executable_path() {
     }
 }
 
-void change_directory(const std::string& directory) { SetCurrentDirectoryW(to_utf16(directory).c_str()); }
+void change_directory(const std::string& directory) {
+    SetCurrentDirectoryW(to_utf16(directory).c_str());
+}
 
 std::string temp_directory() {
     using GetTempPath2 = DWORD(WINAPI*)(DWORD, LPWSTR);
@@ -113,7 +119,8 @@ void* open_library(const std::string& path, std::string& error) {
     if (mode_set && previous != SEM_FAILCRITICALERRORS)
         SetThreadErrorMode(previous, nullptr);
     if (!library)
-        error = code ? "LoadLibraryExW failed" : "LoadLibraryExW failed, but system did not report the error";
+        error = code ? "LoadLibraryExW failed"
+                     : "LoadLibraryExW failed, but system did not report the error";
     return library;
 }
 
@@ -122,13 +129,16 @@ void* library_symbol(void* library, const char* name, std::string& error) {
     FARPROC symbol = GetProcAddress(static_cast<HMODULE>(library), name);
     if (!symbol) {
         DWORD code = GetLastError();
-        error = code ? "GetProcAddress failed" : "GetProcAddress failed, but system did not report the error";
+        error = code ? "GetProcAddress failed"
+                     : "GetProcAddress failed, but system did not report the error";
         return nullptr;
     }
     return reinterpret_cast<void*>(symbol);
 }
 
-void close_library(void* library) { FreeLibrary(static_cast<HMODULE>(library)); }
+void close_library(void* library) {
+    FreeLibrary(static_cast<HMODULE>(library));
+}
 
 long read_standard_input(char* buffer, std::size_t size) {
     DWORD read = 0;
@@ -138,6 +148,8 @@ long read_standard_input(char* buffer, std::size_t size) {
     return GetLastError() == ERROR_BROKEN_PIPE ? 0 : -1;
 }
 
-WindowSystem connect_window_system() { return {}; }
+WindowSystem connect_window_system() {
+    return {};
+}
 
 } // namespace platform

@@ -3,8 +3,8 @@
 #include "protocol/json_reader.h"
 
 #include <charconv>
-#include <cstdio>
 #include <cmath>
+#include <cstdio>
 #include <functional>
 #include <limits>
 #include <vector>
@@ -20,11 +20,21 @@ std::string quote_for_fault(const std::string& text) {
     std::string out = "\"";
     for (unsigned char c : text) {
         switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
         default:
             if (c < 0x20) {
                 char buffer[12];
@@ -40,14 +50,22 @@ std::string quote_for_fault(const std::string& text) {
 
 std::string describe(const JsonValue& v) {
     switch (v.kind) {
-    case Kind::Null: return "null";
-    case Kind::Boolean: return v.boolean ? "boolean `true`" : "boolean `false`";
-    case Kind::Integer: return "integer `" + std::to_string(v.integer) + "`";
-    case Kind::Unsigned: return "integer `" + std::to_string(v.unsigned_integer) + "`";
-    case Kind::Float: return "floating point `" + format_shortest(v.number) + "`";
-    case Kind::String: return "string " + quote_for_fault(v.text);
-    case Kind::Array: return "sequence";
-    case Kind::Object: return "map";
+    case Kind::Null:
+        return "null";
+    case Kind::Boolean:
+        return v.boolean ? "boolean `true`" : "boolean `false`";
+    case Kind::Integer:
+        return "integer `" + std::to_string(v.integer) + "`";
+    case Kind::Unsigned:
+        return "integer `" + std::to_string(v.unsigned_integer) + "`";
+    case Kind::Float:
+        return "floating point `" + format_shortest(v.number) + "`";
+    case Kind::String:
+        return "string " + quote_for_fault(v.text);
+    case Kind::Array:
+        return "sequence";
+    case Kind::Object:
+        return "map";
     }
     return "null";
 }
@@ -81,7 +99,8 @@ Fault to_bool(const JsonValue& v, bool& out) {
 }
 
 Fault to_u32(const JsonValue& v, std::uint32_t& out) {
-    if (v.kind == Kind::Unsigned && v.unsigned_integer <= std::numeric_limits<std::uint32_t>::max()) {
+    if (v.kind == Kind::Unsigned &&
+        v.unsigned_integer <= std::numeric_limits<std::uint32_t>::max()) {
         out = static_cast<std::uint32_t>(v.unsigned_integer);
         return std::nullopt;
     }
@@ -96,7 +115,8 @@ Fault to_i64(const JsonValue& v, std::int64_t& out) {
         return std::nullopt;
     }
     if (v.kind == Kind::Unsigned) {
-        if (v.unsigned_integer > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
+        if (v.unsigned_integer >
+            static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
             return invalid_value(v, "i64");
         out = static_cast<std::int64_t>(v.unsigned_integer);
         return std::nullopt;
@@ -279,8 +299,9 @@ Fault decode_source(const JsonValue& v, Source& out) {
         return fault;
     if (index == 0) {
         Source::Window window;
-        Record record{{{"window", true, [&](const JsonValue& x) { return to_string(x, window.window); }}},
-                      "struct variant Source::Window with 1 element"};
+        Record record{
+            {{"window", true, [&](const JsonValue& x) { return to_string(x, window.window); }}},
+            "struct variant Source::Window with 1 element"};
         if (Fault fault = decode_payload(payload, record))
             return fault;
         out.value = std::move(window);
@@ -290,7 +311,8 @@ Fault decode_source(const JsonValue& v, Source& out) {
     Record record{
         {{"monitor", true, [&](const JsonValue& x) { return to_string(x, monitor.monitor); }},
          {"method", false, [&](const JsonValue& x) { return to_optional_i64(x, monitor.method); }},
-         {"window", false, [&](const JsonValue& x) { return to_optional_string(x, monitor.window); }}},
+         {"window", false,
+          [&](const JsonValue& x) { return to_optional_string(x, monitor.window); }}},
         "struct variant Source::Monitor with 3 elements"};
     if (Fault fault = decode_payload(payload, record))
         return fault;
@@ -305,8 +327,9 @@ Fault decode_audio(const JsonValue& v, Audio& out) {
         return fault;
     if (index == 0) {
         Audio::Process process;
-        Record record{{{"window", true, [&](const JsonValue& x) { return to_string(x, process.window); }}},
-                      "struct variant Audio::Process with 1 element"};
+        Record record{
+            {{"window", true, [&](const JsonValue& x) { return to_string(x, process.window); }}},
+            "struct variant Audio::Process with 1 element"};
         if (Fault fault = decode_payload(payload, record))
             return fault;
         out.value = std::move(process);
@@ -328,7 +351,8 @@ Fault decode_start(const Payload& payload, Start& s) {
     Record record{
         {{"mode", true, [&](const JsonValue& x) { return to_string(x, s.mode); }},
          {"path", true, [&](const JsonValue& x) { return to_string(x, s.path); }},
-         {"replayDir", false, [&](const JsonValue& x) { return to_optional_string(x, s.replay_dir); }},
+         {"replayDir", false,
+          [&](const JsonValue& x) { return to_optional_string(x, s.replay_dir); }},
          {"source", true, [&](const JsonValue& x) { return decode_source(x, s.source); }},
          {"baseWidth", true, u32(s.base_width)},
          {"baseHeight", true, u32(s.base_height)},
@@ -355,8 +379,9 @@ Fault decode_command(std::size_t index, const Payload& payload, Command& out) {
     }
     case 1: {
         Command::Mask mask;
-        Record record{{{"hidden", true, [&](const JsonValue& x) { return to_bool(x, mask.hidden); }}},
-                      "struct variant Command::Mask with 1 element"};
+        Record record{
+            {{"hidden", true, [&](const JsonValue& x) { return to_bool(x, mask.hidden); }}},
+            "struct variant Command::Mask with 1 element"};
         if (Fault fault = decode_payload(payload, record))
             return fault;
         out.value = mask;
@@ -368,10 +393,18 @@ Fault decode_command(std::size_t index, const Payload& payload, Command& out) {
     if (Fault fault = decode_unit(payload))
         return fault;
     switch (index) {
-    case 2: out.value = Command::Save{}; break;
-    case 3: out.value = Command::Stop{}; break;
-    case 4: out.value = Command::Stats{}; break;
-    default: out.value = Command::Quit{}; break;
+    case 2:
+        out.value = Command::Save{};
+        break;
+    case 3:
+        out.value = Command::Stop{};
+        break;
+    case 4:
+        out.value = Command::Stats{};
+        break;
+    default:
+        out.value = Command::Quit{};
+        break;
     }
     return std::nullopt;
 }

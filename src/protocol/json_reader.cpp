@@ -108,7 +108,8 @@ class TreeBuilder : public nlohmann::json_sax<nlohmann::json> {
         return true;
     }
 
-    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception& ex) override {
+    bool parse_error(std::size_t, const std::string&,
+                     const nlohmann::detail::exception& ex) override {
         if (!fault)
             fault = describe_syntax_fault(ex.what(), column());
         return false;

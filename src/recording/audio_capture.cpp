@@ -21,9 +21,8 @@ obs_source_t* create_sound_source(const char* id, const char* name, const Settin
 obs_source_t* create_audio_capture(const Audio& audio) {
     obs_source_t* source = nullptr;
     if (const auto* process = std::get_if<Audio::Process>(&audio.value)) {
-        source = create_sound_source(
-            "wasapi_process_output_capture", "KALTO son du jeu",
-            {{"window", process->window}, {"priority", std::int64_t{2}}});
+        source = create_sound_source("wasapi_process_output_capture", "KALTO son du jeu",
+                                     {{"window", process->window}, {"priority", std::int64_t{2}}});
         // No fallback to the desktop sound: the controller asked for the game alone.
         if (!source)
             emit_error(process_sound_lost);

@@ -27,7 +27,8 @@ void check_black_image(Recording& recording) {
     }
     if (!recording.black_reported) {
         recording.black_reported = true;
-        emit_event({{"event", "black"},
-                    {"message", "image noire avec toutes les sources (dernière : " + black_label + ")"}});
+        emit_event(
+            {{"event", "black"},
+             {"message", "image noire avec toutes les sources (dernière : " + black_label + ")"}});
     }
 }

@@ -3,7 +3,8 @@
 #include "api/engine_api.h"
 #include "api/engine_text.h"
 
-CaptureCandidate window_candidate(const std::string& window, std::int64_t method, const char* label) {
+CaptureCandidate window_candidate(const std::string& window, std::int64_t method,
+                                  const char* label) {
     return {{{"window", window},
              {"method", method},
              {"priority", std::int64_t{0}},

@@ -16,7 +16,8 @@ struct CaptureCandidate {
 constexpr std::int64_t capture_method_wgc = 2;
 constexpr std::int64_t capture_method_legacy = 1; // BitBlt for windows, DXGI for monitors
 
-CaptureCandidate window_candidate(const std::string& window, std::int64_t method, const char* label);
+CaptureCandidate window_candidate(const std::string& window, std::int64_t method,
+                                  const char* label);
 CaptureCandidate monitor_candidate(const std::string& monitor, std::int64_t method);
 
 // The methods worth trying for the target, in trial order; never empty.

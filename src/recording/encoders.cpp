@@ -10,7 +10,7 @@
 namespace {
 
 // Hardware encoders first; x264 works everywhere.
-const char* const h264_preference[] = {"obs_nvenc_h264_tex", "jim_nvenc",  "h264_texture_amf",
+const char* const h264_preference[] = {"obs_nvenc_h264_tex", "jim_nvenc", "h264_texture_amf",
                                        "obs_qsv11_v2",       "obs_qsv11", "obs_x264"};
 
 const char* const aac_lost = "encodeur AAC indisponible : la vidéo sera muette";
@@ -69,7 +69,8 @@ std::optional<VideoEncoder> select_video_encoder(const std::vector<std::string>&
 obs_encoder_t* create_aac_encoder() {
     const EngineApi& api = engine();
     obs_data_t* settings = build_settings({{"bitrate", std::int64_t{160}}});
-    obs_encoder_t* encoder = api.obs_audio_encoder_create("ffmpeg_aac", "KALTO AAC", settings, 0, nullptr);
+    obs_encoder_t* encoder =
+        api.obs_audio_encoder_create("ffmpeg_aac", "KALTO AAC", settings, 0, nullptr);
     api.obs_data_release(settings);
     if (!encoder) {
         emit_error(aac_lost);

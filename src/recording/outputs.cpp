@@ -23,7 +23,8 @@ OutputSignalContext* new_signal_context(obs_output_t* output, ChannelPtr<StopRep
 }
 
 // Stops and releases what this start had started, then the rest.
-void unwind_outputs(std::vector<RunningOutput>& started, const std::vector<obs_encoder_t*>& encoders,
+void unwind_outputs(std::vector<RunningOutput>& started,
+                    const std::vector<obs_encoder_t*>& encoders,
                     const std::vector<obs_source_t*>& sources) {
     const EngineApi& api = engine();
     for (RunningOutput& running : started) {

@@ -12,7 +12,9 @@
 
 namespace {
 
-std::uint32_t even_size(std::uint32_t value) { return std::max<std::uint32_t>(value, 2) & ~1u; }
+std::uint32_t even_size(std::uint32_t value) {
+    return std::max<std::uint32_t>(value, 2) & ~1u;
+}
 
 } // namespace
 
@@ -34,7 +36,9 @@ obs_video_info start_video_info(const Start& start) {
     return info;
 }
 
-std::uint32_t probe_divisor(std::uint32_t frame_rate) { return std::max<std::uint32_t>(frame_rate / 2, 1); }
+std::uint32_t probe_divisor(std::uint32_t frame_rate) {
+    return std::max<std::uint32_t>(frame_rate / 2, 1);
+}
 
 std::optional<Recording> start_recording(Start start) {
     const EngineApi& api = engine();

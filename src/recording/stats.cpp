@@ -15,7 +15,8 @@ nlohmann::json collect_stats(const Recording& recording) {
     const EngineApi& api = engine();
     ProbeSnapshot probe = probe_snapshot();
     double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - recording.started_at).count();
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - recording.started_at)
+            .count();
     double fps = api.obs_get_active_fps();
     std::uint32_t rendered = api.obs_get_total_frames();
     std::uint32_t lagged = api.obs_get_lagged_frames();

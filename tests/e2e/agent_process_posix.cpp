@@ -7,10 +7,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <poll.h>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <poll.h>
 #include <sstream>
 #include <sys/wait.h>
 #include <thread>
@@ -86,7 +86,8 @@ AgentProcess::AgentProcess(AgentOptions options) : shared_(new Shared) {
         fs::copy_file(KALTO_AGENT_PATH, bin / "kalto-obs");
     }
     if (!options.engine.empty())
-        fs::copy_file(fs::path(KALTO_FAKES_DIR) / options.engine / (options.engine + test_platform::library_suffix),
+        fs::copy_file(fs::path(KALTO_FAKES_DIR) / options.engine /
+                          (options.engine + test_platform::library_suffix),
                       bin / test_platform::engine_file);
     for (const std::string& module : options.modules) {
         fs::path dir = fs::path(root_) / "core" / module;
@@ -113,7 +114,8 @@ AgentProcess::AgentProcess(AgentOptions options) : shared_(new Shared) {
         envp.push_back(s.data());
     envp.push_back(nullptr);
 
-    std::string cwd = options.working_directory.empty() ? root_ + "/tmp" : options.working_directory;
+    std::string cwd =
+        options.working_directory.empty() ? root_ + "/tmp" : options.working_directory;
     std::string exe = (bin / "kalto-obs").string();
 
     int in[2], out[2], err[2];
@@ -216,7 +218,8 @@ std::optional<nlohmann::json> AgentProcess::next_event(std::chrono::milliseconds
     return nlohmann::json::parse(line);
 }
 
-nlohmann::json AgentProcess::expect_event(const std::string& kind, std::chrono::milliseconds deadline) {
+nlohmann::json AgentProcess::expect_event(const std::string& kind,
+                                          std::chrono::milliseconds deadline) {
     auto until = std::chrono::steady_clock::now() + deadline;
     for (;;) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -229,7 +232,9 @@ nlohmann::json AgentProcess::expect_event(const std::string& kind, std::chrono::
         if (event->value("event", "") == kind)
             return *event;
     }
-    ADD_FAILURE() << "no \"" << kind << "\" event; stdout:\n" << stdout_text() << "stderr:\n" << stderr_text();
+    ADD_FAILURE() << "no \"" << kind << "\" event; stdout:\n"
+                  << stdout_text() << "stderr:\n"
+                  << stderr_text();
     return nlohmann::json::object();
 }
 

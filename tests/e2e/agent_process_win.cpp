@@ -40,15 +40,17 @@ std::wstring wide(const std::string& text) {
 [[maybe_unused]] std::string narrow(const std::wstring& text) {
     if (text.empty())
         return {};
-    int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                nullptr);
+    int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                nullptr, nullptr);
     std::string out(static_cast<std::size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n,
+                        nullptr, nullptr);
     return out;
 }
 
 // Polls the pipe so that the standard-output reader can be told to stop.
-void drain(HANDLE pipe, std::string AgentProcess::Shared::*buffer, AgentProcess::Shared* shared, bool is_out) {
+void drain(HANDLE pipe, std::string AgentProcess::Shared::*buffer, AgentProcess::Shared* shared,
+           bool is_out) {
     char chunk[65536];
     for (;;) {
         if (is_out && shared->stop_reading_out)
@@ -78,7 +80,8 @@ std::string make_root() {
     static std::atomic<int> counter{0};
     fs::path base = fs::temp_directory_path() / "kalto-e2e";
     for (;;) {
-        fs::path dir = base / ("run-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++counter));
+        fs::path dir = base / ("run-" + std::to_string(GetCurrentProcessId()) + "-" +
+                               std::to_string(++counter));
         std::error_code error;
         fs::create_directories(base);
         if (fs::create_directory(dir, error))
@@ -100,7 +103,8 @@ AgentProcess::AgentProcess(AgentOptions options) : shared_(new Shared) {
         fs::copy_file(KALTO_AGENT_PATH, bin / "kalto-obs.exe");
     }
     if (!options.engine.empty())
-        fs::copy_file(fs::path(KALTO_FAKES_DIR) / options.engine / (options.engine + test_platform::library_suffix),
+        fs::copy_file(fs::path(KALTO_FAKES_DIR) / options.engine /
+                          (options.engine + test_platform::library_suffix),
                       bin / test_platform::engine_file);
     for (const std::string& module : options.modules) {
         fs::path dir = fs::path(root_) / "core" / module;
@@ -143,10 +147,11 @@ AgentProcess::AgentProcess(AgentOptions options) : shared_(new Shared) {
     startup.hStdError = err_write;
     std::wstring exe = (bin / "kalto-obs.exe").wstring();
     std::wstring command = L"\"" + exe + L"\"";
-    std::wstring cwd = wide(options.working_directory.empty() ? root_ + "\\tmp" : options.working_directory);
+    std::wstring cwd =
+        wide(options.working_directory.empty() ? root_ + "\\tmp" : options.working_directory);
     PROCESS_INFORMATION info{};
-    if (!CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
-                        block.data(), cwd.c_str(), &startup, &info))
+    if (!CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, TRUE,
+                        CREATE_UNICODE_ENVIRONMENT, block.data(), cwd.c_str(), &startup, &info))
         throw std::runtime_error("CreateProcessW failed");
     CloseHandle(info.hThread);
     CloseHandle(in_read);
@@ -181,8 +186,8 @@ void AgentProcess::send_raw(const std::string& bytes) {
     std::size_t done = 0;
     while (shared_->stdin_write && done < bytes.size()) {
         DWORD n = 0;
-        if (!WriteFile(shared_->stdin_write, bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &n,
-                       nullptr) ||
+        if (!WriteFile(shared_->stdin_write, bytes.data() + done,
+                       static_cast<DWORD>(bytes.size() - done), &n, nullptr) ||
             n == 0)
             return;
         done += n;
@@ -232,10 +237,12 @@ std::optional<nlohmann::json> AgentProcess::next_event(std::chrono::milliseconds
     return nlohmann::json::parse(line);
 }
 
-nlohmann::json AgentProcess::expect_event(const std::string& kind, std::chrono::milliseconds deadline) {
+nlohmann::json AgentProcess::expect_event(const std::string& kind,
+                                          std::chrono::milliseconds deadline) {
     auto until = std::chrono::steady_clock::now() + deadline;
     for (;;) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            until - std::chrono::steady_clock::now());
         if (left.count() <= 0)
             break;
         auto event = next_event(left);
@@ -244,14 +251,17 @@ nlohmann::json AgentProcess::expect_event(const std::string& kind, std::chrono::
         if (event->value("event", "") == kind)
             return *event;
     }
-    ADD_FAILURE() << "no \"" << kind << "\" event; stdout:\n" << stdout_text() << "stderr:\n" << stderr_text();
+    ADD_FAILURE() << "no \"" << kind << "\" event; stdout:\n"
+                  << stdout_text() << "stderr:\n"
+                  << stderr_text();
     return nlohmann::json::object();
 }
 
 int AgentProcess::wait_exit(std::chrono::milliseconds deadline) {
     if (exited_)
         return exit_code_;
-    if (WaitForSingleObject(shared_->process, static_cast<DWORD>(deadline.count())) != WAIT_OBJECT_0) {
+    if (WaitForSingleObject(shared_->process, static_cast<DWORD>(deadline.count())) !=
+        WAIT_OBJECT_0) {
         TerminateProcess(shared_->process, 1);
         WaitForSingleObject(shared_->process, INFINITE);
         exited_ = true;

@@ -20,7 +20,8 @@ TEST(BringUp, MissingLibraryEndsWithCode2) {
     nlohmann::json event = fatal_event(agent, 2);
     EXPECT_EQ(event["event"], "error");
     std::string message = event["message"];
-    EXPECT_EQ(message.rfind(test_platform::engine_file + " introuvable ou incomplète : ", 0), 0u) << message;
+    EXPECT_EQ(message.rfind(test_platform::engine_file + " introuvable ou incomplète : ", 0), 0u)
+        << message;
 }
 
 TEST(BringUp, MissingEntryPointNamesTheFirstMissing) {
@@ -32,7 +33,10 @@ TEST(BringUp, MissingEntryPointNamesTheFirstMissing) {
         AgentProcess agent({.engine = c.engine});
         nlohmann::json event = fatal_event(agent, 2);
         std::string message = event.value("message", "");
-        EXPECT_EQ(message.rfind(test_platform::engine_file + " introuvable ou incomplète : " + c.first_missing + " : ", 0), 0u)
+        EXPECT_EQ(message.rfind(test_platform::engine_file +
+                                    " introuvable ou incomplète : " + c.first_missing + " : ",
+                                0),
+                  0u)
             << message;
     }
 }
@@ -46,7 +50,8 @@ TEST(BringUp, RefusedStartUpStepsEndWithCode3) {
     const Case cases[] = {
         {{{"FAKE_OBS_STARTUP", "fail"}}, "libobs ne démarre pas", "obs_startup"},
         {{{"FAKE_OBS_AUDIO", "fail"}}, "son : initialisation refusée", "obs_reset_audio"},
-        {{{"FAKE_OBS_RESET_VIDEO", "-5"}}, test_platform::graphics_name + " : initialisation refusée (code -5)",
+        {{{"FAKE_OBS_RESET_VIDEO", "-5"}},
+         test_platform::graphics_name + " : initialisation refusée (code -5)",
          "obs_reset_video"},
     };
     for (const Case& c : cases) {
@@ -62,16 +67,18 @@ TEST(BringUp, RefusedStartUpStepsEndWithCode3) {
 }
 
 TEST(BringUp, ReadyListsModulesThatLoadedAndEveryEncoder) {
-    AgentProcess agent({.modules = {"win-capture", "win-wasapi", "obs-x264", "obs-nvenc", "obs-outputs"},
-                        .env = {{"FAKE_OBS_MODULE_OPEN", "win-wasapi=-2"},
-                                {"FAKE_OBS_MODULE_INIT_FAIL", "obs-nvenc"},
-                                {"FAKE_OBS_ENCODERS", "ffmpeg_aac,jim_nvenc,obs_x264,ffmpeg_opus"},
-                                {"FAKE_OBS_VERSION", "29.0.2"}}});
+    AgentProcess agent(
+        {.modules = {"win-capture", "win-wasapi", "obs-x264", "obs-nvenc", "obs-outputs"},
+         .env = {{"FAKE_OBS_MODULE_OPEN", "win-wasapi=-2"},
+                 {"FAKE_OBS_MODULE_INIT_FAIL", "obs-nvenc"},
+                 {"FAKE_OBS_ENCODERS", "ffmpeg_aac,jim_nvenc,obs_x264,ffmpeg_opus"},
+                 {"FAKE_OBS_VERSION", "29.0.2"}}});
     nlohmann::json ready = agent.expect_event("ready");
-    EXPECT_EQ(ready, nlohmann::json({{"event", "ready"},
-                                     {"version", "29.0.2"},
-                                     {"modules", {"win-capture", "obs-x264", "obs-outputs"}},
-                                     {"encoders", {"ffmpeg_aac", "jim_nvenc", "obs_x264", "ffmpeg_opus"}}}));
+    EXPECT_EQ(ready, nlohmann::json(
+                         {{"event", "ready"},
+                          {"version", "29.0.2"},
+                          {"modules", {"win-capture", "obs-x264", "obs-outputs"}},
+                          {"encoders", {"ffmpeg_aac", "jim_nvenc", "obs_x264", "ffmpeg_opus"}}}));
     agent.close_input();
     EXPECT_EQ(agent.wait_exit(), 0);
     // Notices for the two that failed, with their codes; nothing for the absent ones.
@@ -86,7 +93,8 @@ TEST(BringUp, ReadyListsModulesThatLoadedAndEveryEncoder) {
     using test_platform::join;
     std::string root = join({agent.root(), "bin", "64bit", "..", ".."});
     EXPECT_EQ(opened[0], "obs_open_module " +
-                             join({root, "core", "win-capture", "win-capture" + test_platform::library_suffix}) +
+                             join({root, "core", "win-capture",
+                                   "win-capture" + test_platform::library_suffix}) +
                              " " + join({root, "core", "win-capture", "data"}));
     EXPECT_EQ(journal_calls(agent.journal(), "obs_post_load_modules").size(), 1u);
 }
@@ -101,8 +109,9 @@ TEST(BringUp, FixedEngineSettingsAndOrder) {
         "base_set_log_handler null",
         "obs_startup fr-FR " + test_platform::join({agent.root(), "tmp", "kalto-obs"}) + " null",
         "obs_reset_audio 48000 2",
-        "obs_reset_video " + test_platform::graphics_module + " 60/1 base=1920x1080 output=1920x1080 format=2 adapter=0 gpu=1 "
-        "cs=2 range=1 scale=2",
+        "obs_reset_video " + test_platform::graphics_module +
+            " 60/1 base=1920x1080 output=1920x1080 format=2 adapter=0 gpu=1 "
+            "cs=2 range=1 scale=2",
         "obs_post_load_modules",
         "obs_shutdown",
         "live_allocations 0"};
@@ -127,7 +136,8 @@ TEST(BringUp, EngineLogReachesStandardError) {
                                                  "400|debug invisible\n"
                                                  "301|aussi invisible\n"
                                                  "100|octets \xff ici\n"
-                                                 "200|%s|" + long_text}}});
+                                                 "200|%s|" +
+                                                     long_text}}});
     agent.expect_event("ready");
     agent.close_input();
     EXPECT_EQ(agent.wait_exit(), 0);

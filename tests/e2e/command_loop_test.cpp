@@ -57,7 +57,8 @@ TEST(CommandLoop, BlankLinesAreSilentAndNoBreakSpacesAreNot) {
     agent.close_input();
     EXPECT_EQ(*agent.next_event(), error("aucun enregistrement en cours"));
     nlohmann::json refused = *agent.next_event();
-    EXPECT_EQ(refused["message"].get<std::string>().rfind("commande illisible : ", 0), 0u) << refused;
+    EXPECT_EQ(refused["message"].get<std::string>().rfind("commande illisible : ", 0), 0u)
+        << refused;
     EXPECT_NE(refused["message"].get<std::string>().find(" at line 1 column "), std::string::npos);
     EXPECT_EQ(*agent.next_event(), nlohmann::json({{"event", "bye"}}));
     EXPECT_EQ(agent.wait_exit(), 0);

@@ -24,9 +24,10 @@ TEST(BlackImage, FallsBackToTheNextMethodThenReportsBlackOnce) {
     EXPECT_EQ(*agent->next_event(), json({{"event", "source"},
                                           {"source", "fenêtre BitBlt"},
                                           {"reason", "image noire avec fenêtre WGC"}}));
-    EXPECT_EQ(*agent->next_event(),
-              json({{"event", "black"},
-                    {"message", "image noire avec toutes les sources (dernière : fenêtre BitBlt)"}}));
+    EXPECT_EQ(
+        *agent->next_event(),
+        json({{"event", "black"},
+              {"message", "image noire avec toutes les sources (dernière : fenêtre BitBlt)"}}));
     // Still black for several more ticks: nothing more is said.
     EXPECT_FALSE(agent->next_event(1500ms));
     agent->send(R"({"cmd":"stats"})");
@@ -124,7 +125,8 @@ TEST(BlackImage, MaskSuspendsTheProbeAndTheFallback) {
     agent->close_input();
     EXPECT_EQ(agent->wait_exit(), 0);
     EXPECT_EQ(journal_calls(agent->journal(), "obs_source_set_enabled"),
-              (std::vector<std::string>{"obs_source_set_enabled S1 false", "obs_source_set_enabled S1 true"}));
+              (std::vector<std::string>{"obs_source_set_enabled S1 false",
+                                        "obs_source_set_enabled S1 true"}));
 }
 
 TEST(BlackImage, MaskActsOnTheReplacementSource) {

@@ -8,7 +8,9 @@ namespace {
 
 using nlohmann::json;
 
-json error(const std::string& message) { return {{"event", "error"}, {"message", message}}; }
+json error(const std::string& message) {
+    return {{"event", "error"}, {"message", message}};
+}
 
 // The agent's peak resident memory in MiB, where the system tells it.
 double peak_memory_mib(int pid) {
@@ -55,7 +57,8 @@ TEST(Faults, BurstOfAHundredThousandCommands) {
     for (int i = 0; i < 100000; ++i) {
         auto event = agent.next_event(30s);
         ASSERT_TRUE(event) << i;
-        ASSERT_EQ((*event)["message"], i % 2 ? "aucun tampon de replay en cours" : "aucun enregistrement en cours")
+        ASSERT_EQ((*event)["message"],
+                  i % 2 ? "aucun tampon de replay en cours" : "aucun enregistrement en cours")
             << i;
     }
     EXPECT_EQ(*agent.next_event(), json({{"event", "bye"}}));

@@ -8,7 +8,9 @@ namespace {
 
 using nlohmann::json;
 
-nlohmann::json error(const std::string& message) { return {{"event", "error"}, {"message", message}}; }
+nlohmann::json error(const std::string& message) {
+    return {{"event", "error"}, {"message", message}};
+}
 
 std::unique_ptr<AgentProcess> ready_agent(AgentOptions options = {}) {
     auto agent = std::make_unique<AgentProcess>(std::move(options));
@@ -17,15 +19,17 @@ std::unique_ptr<AgentProcess> ready_agent(AgentOptions options = {}) {
 }
 
 // The release calls of the journal from `from` on, in order.
-std::vector<std::string> releases_after(const std::vector<std::string>& journal, const std::string& from) {
+std::vector<std::string> releases_after(const std::vector<std::string>& journal,
+                                        const std::string& from) {
     std::vector<std::string> out;
     bool seen = false;
     for (const std::string& line : journal) {
         seen = seen || line.rfind(from, 0) == 0;
         if (!seen)
             continue;
-        for (const char* call : {"obs_output_stop", "obs_output_release", "obs_output_force_stop",
-                                 "obs_set_output_source", "obs_source_release", "obs_encoder_release"})
+        for (const char* call :
+             {"obs_output_stop", "obs_output_release", "obs_output_force_stop",
+              "obs_set_output_source", "obs_source_release", "obs_encoder_release"})
             if (line.rfind(call, 0) == 0)
                 out.push_back(line);
     }
@@ -103,11 +107,11 @@ TEST(Recording, StopReleasesInTheFixedOrder) {
     EXPECT_EQ(agent->wait_exit(), 0);
     std::vector<std::string> journal = agent->journal();
     EXPECT_EQ(releases_after(journal, "obs_remove_raw_video_callback"),
-              (std::vector<std::string>{"obs_output_stop O1", "obs_output_stop O2",
-                                        "obs_output_release O1", "obs_output_release O2",
-                                        "obs_set_output_source 0 null", "obs_set_output_source 1 null",
-                                        "obs_source_release S1", "obs_source_release S2",
-                                        "obs_encoder_release E1", "obs_encoder_release E2"}));
+              (std::vector<std::string>{
+                  "obs_output_stop O1", "obs_output_stop O2", "obs_output_release O1",
+                  "obs_output_release O2", "obs_set_output_source 0 null",
+                  "obs_set_output_source 1 null", "obs_source_release S1", "obs_source_release S2",
+                  "obs_encoder_release E1", "obs_encoder_release E2"}));
     // Statistics are taken before the probe is detached, and that before any output stops.
     auto first = [&](const std::string& prefix) {
         return std::find_if(journal.begin(), journal.end(),
@@ -123,25 +127,27 @@ TEST(Recording, StopReleasesInTheFixedOrder) {
 
 TEST(Recording, EngineReceivesTheSettingsOfTheStart) {
     auto agent = ready_agent({.env = {{"FAKE_OBS_REFUSE", "source:window_capture/2"}}});
-    agent->send(start_line({{"mode", "both"},
-                            {"path", "/v.mp4"},
-                            {"replayDir", nullptr},
-                            {"baseWidth", 1},
-                            {"baseHeight", 1081},
-                            {"width", 1281},
-                            {"height", 1},
-                            {"fps", 240},
-                            {"bitrate", 4500},
-                            {"replaySeconds", 30},
-                            {"source", {{"kind", "window"}, {"window", std::string("Jeu\0X", 5)}}},
-                            {"audio", {{"kind", "process"}, {"window", "Autre:Classe:autre.exe"}}}}));
+    agent->send(
+        start_line({{"mode", "both"},
+                    {"path", "/v.mp4"},
+                    {"replayDir", nullptr},
+                    {"baseWidth", 1},
+                    {"baseHeight", 1081},
+                    {"width", 1281},
+                    {"height", 1},
+                    {"fps", 240},
+                    {"bitrate", 4500},
+                    {"replaySeconds", 30},
+                    {"source", {{"kind", "window"}, {"window", std::string("Jeu\0X", 5)}}},
+                    {"audio", {{"kind", "process"}, {"window", "Autre:Classe:autre.exe"}}}}));
     EXPECT_EQ(agent->expect_event("started")["source"], "fenêtre BitBlt");
     agent->close_input();
     EXPECT_EQ(agent->wait_exit(), 0);
     std::vector<std::string> journal = agent->journal();
     std::vector<std::string> expected = {
-        "obs_reset_video " + test_platform::graphics_module + " 120/1 base=2x1081 output=1280x2 format=2 adapter=0 gpu=1 cs=2 "
-        "range=1 scale=2",
+        "obs_reset_video " + test_platform::graphics_module +
+            " 120/1 base=2x1081 output=1280x2 format=2 adapter=0 gpu=1 cs=2 "
+            "range=1 scale=2",
         "obs_source_create window_capture \"KALTO image (fenêtre WGC)\" "
         "window=JeuX;method=2;priority=0;cursor=false;client_area=true;capture_audio=false -> null",
         "obs_source_create window_capture \"KALTO image (fenêtre BitBlt)\" "
@@ -160,7 +166,8 @@ TEST(Recording, EngineReceivesTheSettingsOfTheStart) {
         "obs_output_set_audio_encoder O1 E2 0",
         "signal_handler_connect O1 stop",
         "obs_output_start O1 -> true",
-        "obs_output_create replay_buffer \"KALTO replay\" directory=;format=KALTO_replay_%CCYY-%MM-%DD_"
+        "obs_output_create replay_buffer \"KALTO replay\" "
+        "directory=;format=KALTO_replay_%CCYY-%MM-%DD_"
         "%hh-%mm-%ss;extension=mp4;allow_spaces=false;max_time_sec=30;max_size_mb=1024 -> O2",
         "obs_output_set_video_encoder O2 E1",
         "obs_output_set_audio_encoder O2 E2 0",
@@ -188,8 +195,10 @@ TEST(Recording, CaptureCandidateOrder) {
     const Case cases[] = {
         {{{"kind", "window"}, {"window", "w"}}, {"window_capture/2", "window_capture/1"}},
         {{{"kind", "monitor"}, {"monitor", "m"}}, {"monitor_capture/1", "monitor_capture/2"}},
-        {{{"kind", "monitor"}, {"monitor", "m"}, {"method", 2}}, {"monitor_capture/2", "monitor_capture/1"}},
-        {{{"kind", "monitor"}, {"monitor", "m"}, {"method", 7}}, {"monitor_capture/1", "monitor_capture/2"}},
+        {{{"kind", "monitor"}, {"monitor", "m"}, {"method", 2}},
+         {"monitor_capture/2", "monitor_capture/1"}},
+        {{{"kind", "monitor"}, {"monitor", "m"}, {"method", 7}},
+         {"monitor_capture/1", "monitor_capture/2"}},
         {{{"kind", "monitor"}, {"monitor", "m"}, {"window", "w"}},
          {"monitor_capture/1", "monitor_capture/2", "window_capture/2"}},
     };
@@ -215,7 +224,8 @@ TEST(Recording, CaptureCandidateOrder) {
 
 TEST(Recording, MonitorSettingsAndLabels) {
     auto agent = ready_agent({.env = {{"FAKE_OBS_REFUSE", "source:monitor_capture/2"}}});
-    agent->send(start_line({{"source", {{"kind", "monitor"}, {"monitor", "\\\\.\\DISPLAY2"}, {"method", 2}}}}));
+    agent->send(start_line(
+        {{"source", {{"kind", "monitor"}, {"monitor", "\\\\.\\DISPLAY2"}, {"method", 2}}}}));
     EXPECT_EQ(agent->expect_event("started")["source"], "écran DXGI");
     agent->close_input();
     EXPECT_EQ(agent->wait_exit(), 0);
@@ -261,15 +271,19 @@ TEST(Recording, EncoderChoice) {
     const Case cases[] = {
         {"obs_x264,jim_nvenc,ffmpeg_aac", nullptr, "", {"jim_nvenc"}, "jim_nvenc"},
         {"obs_x264,jim_nvenc", "auto", "encoder:jim_nvenc", {"jim_nvenc", "obs_x264"}, "obs_x264"},
-        {"obs_qsv11,obs_nvenc_h264_tex,h264_texture_amf,obs_qsv11_v2", nullptr, "",
-         {"obs_nvenc_h264_tex"}, "obs_nvenc_h264_tex"},
+        {"obs_qsv11,obs_nvenc_h264_tex,h264_texture_amf,obs_qsv11_v2",
+         nullptr,
+         "",
+         {"obs_nvenc_h264_tex"},
+         "obs_nvenc_h264_tex"},
         {"ffmpeg_aac", "obs_x264", "", {"obs_x264"}, "obs_x264"},
         {"obs_x264", "obs_x264", "encoder:obs_x264", {"obs_x264"}, ""},
         {"obs_x264", "Auto", "", {"Auto"}, "Auto"},
         {"ffmpeg_aac,ffmpeg_opus", nullptr, "", {}, ""},
     };
     for (const Case& c : cases) {
-        auto agent = ready_agent({.env = {{"FAKE_OBS_ENCODERS", c.offered}, {"FAKE_OBS_REFUSE", c.refused}}});
+        auto agent = ready_agent(
+            {.env = {{"FAKE_OBS_ENCODERS", c.offered}, {"FAKE_OBS_REFUSE", c.refused}}});
         agent->send(start_line({{"encoder", c.requested}, {"audio", {{"kind", "desktop"}}}}));
         json event = *agent->next_event();
         if (c.created.empty())
@@ -290,9 +304,10 @@ TEST(Recording, EncoderChoice) {
         if (c.created.empty()) {
             // Unwinding A: both channels emptied, then the sources, nothing else.
             EXPECT_EQ(releases_after(journal, "obs_set_output_source 1 S2"),
-                      (std::vector<std::string>{"obs_set_output_source 1 S2", "obs_set_output_source 0 null",
-                                                "obs_set_output_source 1 null", "obs_source_release S1",
-                                                "obs_source_release S2"}));
+                      (std::vector<std::string>{"obs_set_output_source 1 S2",
+                                                "obs_set_output_source 0 null",
+                                                "obs_set_output_source 1 null",
+                                                "obs_source_release S1", "obs_source_release S2"}));
         }
         expect_no_misuse(*agent);
     }
@@ -306,12 +321,17 @@ TEST(Recording, SoundLossesAreNotFatal) {
         bool audio_encoder_given;
     };
     const Case cases[] = {
-        {{{"kind", "process"}, {"window", "w"}}, "source:wasapi_process_output_capture",
-         {error("son du jeu seul indisponible : la vidéo sera muette")}, true},
+        {{{"kind", "process"}, {"window", "w"}},
+         "source:wasapi_process_output_capture",
+         {error("son du jeu seul indisponible : la vidéo sera muette")},
+         true},
         {{{"kind", "desktop"}}, "source:wasapi_output_capture", {}, true},
-        {{{"kind", "none"}}, "encoder:ffmpeg_aac", {error("encodeur AAC indisponible : la vidéo sera muette")},
+        {{{"kind", "none"}},
+         "encoder:ffmpeg_aac",
+         {error("encodeur AAC indisponible : la vidéo sera muette")},
          false},
-        {{{"kind", "process"}, {"window", "w"}}, "source:wasapi_process_output_capture,encoder:ffmpeg_aac",
+        {{{"kind", "process"}, {"window", "w"}},
+         "source:wasapi_process_output_capture,encoder:ffmpeg_aac",
          {error("son du jeu seul indisponible : la vidéo sera muette"),
           error("encodeur AAC indisponible : la vidéo sera muette")},
          false},
@@ -340,29 +360,42 @@ TEST(Recording, FailedStartsReleaseEverythingInOrder) {
         std::map<std::string, std::string> env;
         json extra;
         json message;
-        std::string from;                   // first journal line of the unwinding
-        std::vector<std::string> releases;  // from there on
+        std::string from;                  // first journal line of the unwinding
+        std::vector<std::string> releases; // from there on
     };
-    const std::vector<std::string> tail = {"obs_set_output_source 0 null", "obs_set_output_source 1 null",
-                                           "obs_source_release S1", "obs_encoder_release E1",
-                                           "obs_encoder_release E2"};
+    const std::vector<std::string> tail = {"obs_set_output_source 0 null",
+                                           "obs_set_output_source 1 null", "obs_source_release S1",
+                                           "obs_encoder_release E1", "obs_encoder_release E2"};
     auto with_tail = [&](std::vector<std::string> head) {
         head.insert(head.end(), tail.begin(), tail.end());
         return head;
     };
     const Case cases[] = {
-        {{{"FAKE_OBS_RESET_VIDEO", "0,-3"}}, json::object(), error("vidéo : réinitialisation refusée (code -3)"),
-         "", {}},
-        {{{"FAKE_OBS_REFUSE", "output:ffmpeg_muxer"}}, {{"mode", "both"}}, error("sortie ffmpeg_muxer indisponible"),
-         "obs_output_create ffmpeg_muxer", tail},
-        {{{"FAKE_OBS_REFUSE", "output:replay_buffer"}}, {{"mode", "both"}}, error("sortie replay_buffer indisponible"),
+        {{{"FAKE_OBS_RESET_VIDEO", "0,-3"}},
+         json::object(),
+         error("vidéo : réinitialisation refusée (code -3)"),
+         "",
+         {}},
+        {{{"FAKE_OBS_REFUSE", "output:ffmpeg_muxer"}},
+         {{"mode", "both"}},
+         error("sortie ffmpeg_muxer indisponible"),
+         "obs_output_create ffmpeg_muxer",
+         tail},
+        {{{"FAKE_OBS_REFUSE", "output:replay_buffer"}},
+         {{"mode", "both"}},
+         error("sortie replay_buffer indisponible"),
          "obs_output_create replay_buffer",
          with_tail({"obs_output_stop O1", "obs_output_release O1"})},
-        {{{"FAKE_OBS_OUTPUT_START_FAIL", "replay_buffer=disque plein"}}, {{"mode", "both"}},
-         error("démarrage refusé : disque plein"), "obs_output_start O2",
+        {{{"FAKE_OBS_OUTPUT_START_FAIL", "replay_buffer=disque plein"}},
+         {{"mode", "both"}},
+         error("démarrage refusé : disque plein"),
+         "obs_output_start O2",
          with_tail({"obs_output_release O2", "obs_output_stop O1", "obs_output_release O1"})},
-        {{{"FAKE_OBS_OUTPUT_START_FAIL", "ffmpeg_muxer=-"}}, {{"mode", "file"}}, error("démarrage refusé : "),
-         "obs_output_start O1", with_tail({"obs_output_release O1"})},
+        {{{"FAKE_OBS_OUTPUT_START_FAIL", "ffmpeg_muxer=-"}},
+         {{"mode", "file"}},
+         error("démarrage refusé : "),
+         "obs_output_start O1",
+         with_tail({"obs_output_release O1"})},
     };
     for (const Case& c : cases) {
         auto agent = ready_agent({.env = c.env});
@@ -400,9 +433,11 @@ TEST(Recording, ReplaySaves) {
     agent->send(start_line({{"mode", "replay"}, {"path", "/clips"}}));
     agent->expect_event("started");
     agent->send(R"({"cmd":"save"})");
-    EXPECT_EQ(*agent->next_event(), json({{"event", "saved"}, {"path", "/clips/KALTO_replay_1.mp4"}}));
+    EXPECT_EQ(*agent->next_event(),
+              json({{"event", "saved"}, {"path", "/clips/KALTO_replay_1.mp4"}}));
     agent->send(R"({"cmd":"save"})");
-    EXPECT_EQ(*agent->next_event(), json({{"event", "saved"}, {"path", "/clips/KALTO_replay_2.mp4"}}));
+    EXPECT_EQ(*agent->next_event(),
+              json({{"event", "saved"}, {"path", "/clips/KALTO_replay_2.mp4"}}));
     agent->send(R"({"cmd":"quit"})");
     EXPECT_EQ(agent->expect_event("finished")["path"], nullptr);
     EXPECT_EQ(agent->wait_exit(), 0);
@@ -461,17 +496,20 @@ TEST(Recording, StatisticsMembersAndTypes) {
     EXPECT_EQ(agent->wait_exit(), 0);
     // The printed line keeps ".0" on whole floats and begins with "brightness".
     std::vector<std::string> lines = agent->stdout_lines();
-    auto stats_line = std::find_if(lines.begin(), lines.end(),
-                                   [](const std::string& l) { return l.find("\"event\":\"stats\"") != std::string::npos; });
+    auto stats_line = std::find_if(lines.begin(), lines.end(), [](const std::string& l) {
+        return l.find("\"event\":\"stats\"") != std::string::npos;
+    });
     ASSERT_NE(stats_line, lines.end());
     EXPECT_EQ(stats_line->rfind("{\"brightness\":", 0), 0u) << *stats_line;
     EXPECT_NE(stats_line->find("\"fps\":30.0"), std::string::npos) << *stats_line;
     // The replay buffer is the primary output when there is no file.
-    EXPECT_EQ(journal_calls(agent->journal(), "obs_output_get_total_frames")[0], "obs_output_get_total_frames O1");
+    EXPECT_EQ(journal_calls(agent->journal(), "obs_output_get_total_frames")[0],
+              "obs_output_get_total_frames O1");
 }
 
 TEST(Recording, OutputThatStoppedByItselfIsReportedAtOnce) {
-    auto agent = ready_agent({.env = {{"FAKE_OBS_OUTPUT_STOP", "ffmpeg_muxer=early:-4:disque plein"}}});
+    auto agent =
+        ready_agent({.env = {{"FAKE_OBS_OUTPUT_STOP", "ffmpeg_muxer=early:-4:disque plein"}}});
     agent->send(start_line({{"mode", "both"}}));
     agent->expect_event("started");
     agent->send(R"({"cmd":"stop"})");

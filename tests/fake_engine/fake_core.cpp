@@ -32,10 +32,18 @@ void replay_script_log() {
         int level = std::atoi(parts[0].c_str());
         const char* f = parts[1].c_str();
         switch (parts.size()) {
-        case 2: fake_log(level, f); break;
-        case 3: fake_log(level, f, parts[2].c_str()); break;
-        case 4: fake_log(level, f, parts[2].c_str(), parts[3].c_str()); break;
-        default: fake_log(level, f, parts[2].c_str(), parts[3].c_str(), parts[4].c_str()); break;
+        case 2:
+            fake_log(level, f);
+            break;
+        case 3:
+            fake_log(level, f, parts[2].c_str());
+            break;
+        case 4:
+            fake_log(level, f, parts[2].c_str(), parts[3].c_str());
+            break;
+        default:
+            fake_log(level, f, parts[2].c_str(), parts[3].c_str(), parts[4].c_str());
+            break;
         }
     }
 }
@@ -107,7 +115,8 @@ FAKE_EXPORT int obs_reset_video(obs_video_info* v) {
 }
 
 FAKE_EXPORT int obs_open_module(obs_module_t** module, const char* path, const char* data_path) {
-    journal(std::string("obs_open_module ") + path + " " + data_path + (*module ? " slot-set" : ""));
+    journal(std::string("obs_open_module ") + path + " " + data_path +
+            (*module ? " slot-set" : ""));
     std::string name = module_name(path);
     auto scripted = script().module_open.find(name);
     int result = scripted == script().module_open.end() ? 0 : scripted->second;
@@ -124,7 +133,9 @@ FAKE_EXPORT bool obs_init_module(obs_module_t* module) {
     return std::find(fails.begin(), fails.end(), module->name) == fails.end();
 }
 
-FAKE_EXPORT void obs_post_load_modules(void) { journal("obs_post_load_modules"); }
+FAKE_EXPORT void obs_post_load_modules(void) {
+    journal("obs_post_load_modules");
+}
 
 FAKE_EXPORT bool obs_enum_encoder_types(size_t index, const char** id) {
     if (index >= script().encoders.size())

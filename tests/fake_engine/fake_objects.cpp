@@ -70,8 +70,8 @@ FAKE_EXPORT obs_source_t* obs_source_create(const char* id, const char* name, ob
                                             obs_data_t* hotkeys) {
     std::string method_text = item(settings, "method");
     int method = method_text.empty() ? -1 : std::atoi(method_text.c_str());
-    std::string call = std::string("obs_source_create ") + id + " \"" + name + "\" " + render(settings) +
-                       (hotkeys ? " hotkeys" : "");
+    std::string call = std::string("obs_source_create ") + id + " \"" + name + "\" " +
+                       render(settings) + (hotkeys ? " hotkeys" : "");
     if (is_refused("source", id, method)) {
         journal(call + " -> null");
         return nullptr;
@@ -138,14 +138,19 @@ FAKE_EXPORT obs_encoder_t* obs_video_encoder_create(const char* id, const char* 
 }
 
 FAKE_EXPORT obs_encoder_t* obs_audio_encoder_create(const char* id, const char* name,
-                                                    obs_data_t* settings, size_t mixer, obs_data_t*) {
+                                                    obs_data_t* settings, size_t mixer,
+                                                    obs_data_t*) {
     return create_encoder(std::string("obs_audio_encoder_create ") + id + " \"" + name + "\" " +
                               render(settings) + " mixer=" + std::to_string(mixer),
                           id, name, settings);
 }
 
-FAKE_EXPORT video_t* obs_get_video(void) { return reinterpret_cast<video_t*>(&video_sentinel); }
-FAKE_EXPORT audio_t* obs_get_audio(void) { return reinterpret_cast<audio_t*>(&audio_sentinel); }
+FAKE_EXPORT video_t* obs_get_video(void) {
+    return reinterpret_cast<video_t*>(&video_sentinel);
+}
+FAKE_EXPORT audio_t* obs_get_audio(void) {
+    return reinterpret_cast<audio_t*>(&audio_sentinel);
+}
 
 FAKE_EXPORT void obs_encoder_set_video(obs_encoder_t* encoder, video_t* video) {
     journal("obs_encoder_set_video " + encoder->handle +
@@ -164,8 +169,8 @@ FAKE_EXPORT void obs_encoder_release(obs_encoder_t* encoder) {
 
 FAKE_EXPORT obs_output_t* obs_output_create(const char* id, const char* name, obs_data_t* settings,
                                             obs_data_t* hotkeys) {
-    std::string call = std::string("obs_output_create ") + id + " \"" + name + "\" " + render(settings) +
-                       (hotkeys ? " hotkeys" : "");
+    std::string call = std::string("obs_output_create ") + id + " \"" + name + "\" " +
+                       render(settings) + (hotkeys ? " hotkeys" : "");
     if (is_refused("output", id, -1)) {
         journal(call + " -> null");
         return nullptr;
@@ -248,7 +253,8 @@ FAKE_EXPORT void obs_output_stop(obs_output_t* output) {
     std::string text;
     if (scripted && rule.rfind("code", 0) == 0)
         parse_stop_rule(rule, code, text);
-    schedule(std::chrono::milliseconds(script().stop_delay_ms), [=] { stop_with(output, code, text); });
+    schedule(std::chrono::milliseconds(script().stop_delay_ms),
+             [=] { stop_with(output, code, text); });
 }
 
 FAKE_EXPORT void obs_output_force_stop(obs_output_t* output) {
@@ -292,10 +298,12 @@ FAKE_EXPORT bool proc_handler_call(proc_handler_t* handler, const char* name, ca
                 number = ++output->saves;
             }
             calldata_set_text(data, "path",
-                              output->directory + "/KALTO_replay_" + std::to_string(number) + ".mp4");
+                              output->directory + "/KALTO_replay_" + std::to_string(number) +
+                                  ".mp4");
         }
     }
-    journal("proc_handler_call " + output->handle + " " + procedure + (ok ? " -> true" : " -> false"));
+    journal("proc_handler_call " + output->handle + " " + procedure +
+            (ok ? " -> true" : " -> false"));
     return ok;
 }
 
@@ -312,8 +320,12 @@ FAKE_EXPORT int obs_output_get_frames_dropped(const obs_output_t* output) {
     return output ? script().dropped : 0;
 }
 
-FAKE_EXPORT uint32_t obs_get_lagged_frames(void) { return script().lagged; }
-FAKE_EXPORT uint32_t obs_get_total_frames(void) { return total_frames(); }
+FAKE_EXPORT uint32_t obs_get_lagged_frames(void) {
+    return script().lagged;
+}
+FAKE_EXPORT uint32_t obs_get_total_frames(void) {
+    return total_frames();
+}
 
 FAKE_EXPORT double obs_get_active_fps(void) {
     if (script().fps >= 0)

@@ -35,9 +35,8 @@ FakeScript read_script() {
     if (std::getenv("FAKE_OBS_VERSION"))
         s.version = env("FAKE_OBS_VERSION");
     s.version_null = env("FAKE_OBS_VERSION_NULL") == "1";
-    s.encoders = split(std::getenv("FAKE_OBS_ENCODERS") ? env("FAKE_OBS_ENCODERS")
-                                                         : "obs_x264,ffmpeg_aac",
-                       ',');
+    s.encoders = split(
+        std::getenv("FAKE_OBS_ENCODERS") ? env("FAKE_OBS_ENCODERS") : "obs_x264,ffmpeg_aac", ',');
     for (auto& [name, code] : pairs(env("FAKE_OBS_MODULE_OPEN")))
         s.module_open[name] = std::atoi(code.c_str());
     s.module_init_fails = split(env("FAKE_OBS_MODULE_INIT_FAIL"), ',');
@@ -183,7 +182,9 @@ void* fake_bmalloc(std::size_t size) {
     return std::calloc(1, size ? size : 1);
 }
 
-int live_allocations() { return allocations.load(); }
+int live_allocations() {
+    return allocations.load();
+}
 
 void fake_bfree(void* pointer) {
     if (!pointer)
@@ -193,7 +194,9 @@ void fake_bfree(void* pointer) {
 }
 
 #ifndef FAKE_OMIT_BFREE
-FAKE_EXPORT void bfree(void* pointer) { fake_bfree(pointer); }
+FAKE_EXPORT void bfree(void* pointer) {
+    fake_bfree(pointer);
+}
 #endif
 
 // Call data: [name length][name][data length][data], repeated.
@@ -225,7 +228,8 @@ const std::uint8_t* calldata_find(const calldata_t* data, const char* name, std:
         std::size_t name_size, value_size;
         std::memcpy(&name_size, data->stack + at, sizeof name_size);
         const char* key = reinterpret_cast<const char*>(data->stack + at + sizeof name_size);
-        std::memcpy(&value_size, data->stack + at + sizeof name_size + name_size, sizeof value_size);
+        std::memcpy(&value_size, data->stack + at + sizeof name_size + name_size,
+                    sizeof value_size);
         const std::uint8_t* value = data->stack + at + 2 * sizeof value_size + name_size;
         if (std::strcmp(key, name) == 0) {
             size = value_size;
@@ -242,7 +246,8 @@ void calldata_set_text(calldata_t* data, const char* name, const std::string& te
     calldata_put(data, name, text.c_str(), text.size() + 1);
 }
 
-FAKE_EXPORT bool calldata_get_data(const calldata_t* data, const char* name, void* out, size_t size) {
+FAKE_EXPORT bool calldata_get_data(const calldata_t* data, const char* name, void* out,
+                                   size_t size) {
     std::size_t found_size = 0;
     const std::uint8_t* value = calldata_find(data, name, found_size);
     if (!value || found_size != size)

@@ -66,11 +66,11 @@ struct FakeScript {
     std::map<std::string, int> module_open;
     std::vector<std::string> module_init_fails;
     std::string log_lines;
-    std::vector<std::string> refused;           // "source:window_capture/2", "output:replay_buffer"
-    std::map<std::string, int> luma;            // "window_capture/2" or "window_capture" -> luma
+    std::vector<std::string> refused; // "source:window_capture/2", "output:replay_buffer"
+    std::map<std::string, int> luma;  // "window_capture/2" or "window_capture" -> luma
     std::map<std::string, std::string> start_fails; // output id -> last error ("\x01" for none)
-    std::map<std::string, std::string> stops;   // output id -> "never", "code:N:text", "early:N:text"
-    std::string save;                           // "", "fail", "nopath"
+    std::map<std::string, std::string> stops; // output id -> "never", "code:N:text", "early:N:text"
+    std::string save;                         // "", "fail", "nopath"
     int stop_delay_ms = 30;
     int save_delay_ms = 20;
     int tick_ms = 0;

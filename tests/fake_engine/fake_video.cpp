@@ -79,7 +79,9 @@ void run_video() {
 
 } // namespace
 
-std::uint32_t total_frames() { return frames.load(); }
+std::uint32_t total_frames() {
+    return frames.load();
+}
 
 void start_video_thread() {
     std::lock_guard<std::mutex> guard(thread_lock);

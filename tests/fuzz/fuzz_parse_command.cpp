@@ -6,7 +6,8 @@
 #include <cstdlib>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    ParsedCommand parsed = parse_command(std::string_view(reinterpret_cast<const char*>(data), size));
+    ParsedCommand parsed =
+        parse_command(std::string_view(reinterpret_cast<const char*>(data), size));
     // Exactly one of the two outcomes, and a fault always says something.
     if (parsed.command.has_value() == !parsed.fault.empty())
         std::abort();

@@ -52,7 +52,8 @@ std::string start_xvfb() {
 }
 
 bool window_exists(const std::string& title) {
-    return command_output("xwininfo -root -tree 2>/dev/null").find("\"" + title + "\"") != std::string::npos;
+    return command_output("xwininfo -root -tree 2>/dev/null").find("\"" + title + "\"") !=
+           std::string::npos;
 }
 
 } // namespace
@@ -79,11 +80,13 @@ const Desktop& desktop() {
     setenv("DISPLAY", current->display.c_str(), 1);
     spawn({"ffplay", "-loglevel", "quiet", "-f", "lavfi", "-i", "testsrc=size=640x360:rate=30",
            "-window_title", "Mire", "-noborder", "-left", "0", "-top", "0", "-an"});
-    spawn({"ffplay", "-loglevel", "quiet", "-f", "lavfi", "-i", "color=c=white:size=320x180:rate=10",
-           "-window_title", "Blanc", "-noborder", "-left", "800", "-top", "0", "-an"});
+    spawn({"ffplay", "-loglevel", "quiet", "-f", "lavfi", "-i",
+           "color=c=white:size=320x180:rate=10", "-window_title", "Blanc", "-noborder", "-left",
+           "800", "-top", "0", "-an"});
     // The windows appear asynchronously: wait for both, with a deadline.
     auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!(window_exists("Mire") && window_exists("Blanc")) && std::chrono::steady_clock::now() < until)
+    while (!(window_exists("Mire") && window_exists("Blanc")) &&
+           std::chrono::steady_clock::now() < until)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     return *current;
 }

@@ -21,12 +21,14 @@ const auto* environment = ::testing::AddGlobalTestEnvironment(new DesktopEnviron
 std::unique_ptr<AgentProcess> real_agent() {
     auto agent = std::make_unique<AgentProcess>(AgentOptions{.installed_root = KALTO_REAL_ROOT});
     json ready = agent->expect_event("ready", 30s);
-    EXPECT_EQ(ready["modules"], json({"win-capture", "win-wasapi", "obs-ffmpeg", "obs-x264", "obs-outputs"}));
+    EXPECT_EQ(ready["modules"],
+              json({"win-capture", "win-wasapi", "obs-ffmpeg", "obs-x264", "obs-outputs"}));
     return agent;
 }
 
 json probe(const std::string& path) {
-    std::string out = command_output("ffprobe -v error -print_format json -show_streams -show_format '" + path + "'");
+    std::string out = command_output(
+        "ffprobe -v error -print_format json -show_streams -show_format '" + path + "'");
     return json::parse(out, nullptr, false);
 }
 
@@ -37,7 +39,9 @@ json stream_of(const json& probed, const std::string& type) {
     return json::object();
 }
 
-double duration_of(const json& probed) { return std::stod(probed["format"].value("duration", "0")); }
+double duration_of(const json& probed) {
+    return std::stod(probed["format"].value("duration", "0"));
+}
 
 void expect_playable(const std::string& path, int width, int height) {
     ASSERT_TRUE(fs::exists(path)) << path;
@@ -50,7 +54,9 @@ void expect_playable(const std::string& path, int width, int height) {
     EXPECT_GT(duration_of(probed), 0.5);
 }
 
-std::string output_dir(const AgentProcess& agent) { return agent.root() + "/tmp"; }
+std::string output_dir(const AgentProcess& agent) {
+    return agent.root() + "/tmp";
+}
 
 json window_start(const std::string& mode, const std::string& path, json extra = json::object()) {
     json start = {{"mode", mode},
@@ -71,8 +77,9 @@ json window_start(const std::string& mode, const std::string& path, json extra =
 TEST(RealEngine, FileModeWritesAPlayableFile) {
     auto agent = real_agent();
     std::string path = output_dir(*agent) + "/fichier.mp4";
-    agent->send(start_line(window_start("file", path, {{"baseWidth", 1280}, {"baseHeight", 720},
-                                                      {"width", 960}, {"height", 540}})));
+    agent->send(start_line(
+        window_start("file", path,
+                     {{"baseWidth", 1280}, {"baseHeight", 720}, {"width", 960}, {"height", 540}})));
     EXPECT_EQ(agent->expect_event("started", 20s)["source"], "fenêtre WGC");
     EXPECT_FALSE(agent->next_event(3s)); // record for three seconds
     agent->send(R"({"cmd":"stop"})");
@@ -137,12 +144,15 @@ TEST(RealEngine, BlackScreenFallsBackToTheWindow) {
     auto agent = real_agent();
     std::string path = output_dir(*agent) + "/repli.mp4";
     agent->send(start_line(window_start(
-        "file", path, {{"source", {{"kind", "monitor"}, {"monitor", "1"}, {"window", "Mire:ffplay:ffplay"}}}})));
+        "file", path,
+        {{"source", {{"kind", "monitor"}, {"monitor", "1"}, {"window", "Mire:ffplay:ffplay"}}}})));
     EXPECT_EQ(agent->expect_event("started", 20s)["source"], "écran DXGI");
-    EXPECT_EQ(*agent->next_event(20s),
-              json({{"event", "source"}, {"source", "écran WGC"}, {"reason", "image noire avec écran DXGI"}}));
-    EXPECT_EQ(*agent->next_event(20s),
-              json({{"event", "source"}, {"source", "fenêtre WGC"}, {"reason", "image noire avec écran WGC"}}));
+    EXPECT_EQ(*agent->next_event(20s), json({{"event", "source"},
+                                             {"source", "écran WGC"},
+                                             {"reason", "image noire avec écran DXGI"}}));
+    EXPECT_EQ(*agent->next_event(20s), json({{"event", "source"},
+                                             {"source", "fenêtre WGC"},
+                                             {"reason", "image noire avec écran WGC"}}));
     // The window shows moving content: no more fallback.
     EXPECT_FALSE(agent->next_event(4s));
     agent->send(R"({"cmd":"stats"})");
@@ -163,7 +173,8 @@ TEST(RealEngine, StaysBlackAndSaysSoOnce) {
     agent->expect_event("started", 20s);
     EXPECT_EQ(agent->next_event(20s)->value("event", ""), "source");
     EXPECT_EQ(*agent->next_event(20s),
-              json({{"event", "black"}, {"message", "image noire avec toutes les sources (dernière : écran WGC)"}}));
+              json({{"event", "black"},
+                    {"message", "image noire avec toutes les sources (dernière : écran WGC)"}}));
     EXPECT_FALSE(agent->next_event(5s));
     agent->close_input();
     EXPECT_EQ(agent->expect_event("finished", 30s)["code"], 0);
@@ -191,10 +202,13 @@ TEST(RealEngine, UnwritablePathFailsCleanlyAndTheNextStartWorks) {
 
 TEST(RealEngine, StatisticsGrowWithTheRecording) {
     auto agent = real_agent();
-    agent->send(start_line(window_start("file", output_dir(*agent) + "/blanc.mp4",
-                                        {{"source", {{"kind", "window"}, {"window", "Blanc:ffplay:ffplay"}}},
-                                         {"baseWidth", 320}, {"baseHeight", 180},
-                                         {"width", 320}, {"height", 180}})));
+    agent->send(start_line(
+        window_start("file", output_dir(*agent) + "/blanc.mp4",
+                     {{"source", {{"kind", "window"}, {"window", "Blanc:ffplay:ffplay"}}},
+                      {"baseWidth", 320},
+                      {"baseHeight", 180},
+                      {"width", 320},
+                      {"height", 180}})));
     agent->expect_event("started", 20s);
     EXPECT_FALSE(agent->next_event(2s));
     agent->send(R"({"cmd":"stats"})");

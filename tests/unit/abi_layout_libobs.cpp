@@ -1,6 +1,6 @@
 // Compiled against the engine's own headers, apart from our declarations.
-#include <obs.h>
 #include <callback/calldata.h>
+#include <obs.h>
 
 #include <cstddef>
 #include <vector>

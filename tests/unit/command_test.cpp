@@ -58,19 +58,27 @@ INSTANTIATE_TEST_SUITE_P(
         FaultCase{R"({"cmd":"quit","cmd":"quit"})", "duplicate field `cmd`" + at, true},
         FaultCase{R"({"cmd":"Stop"})",
                   "unknown variant `Stop`, expected one of `start`, `mask`, `save`, `stop`, "
-                  "`stats`, `quit`" + at,
+                  "`stats`, `quit`" +
+                      at,
                   true},
-        FaultCase{R"({"cmd":5})", "invalid type: integer `5`, expected variant identifier" + at, true},
+        FaultCase{R"({"cmd":5})", "invalid type: integer `5`, expected variant identifier" + at,
+                  true},
         FaultCase{R"({"cmd":null})", "invalid type: null, expected variant identifier" + at, true},
         FaultCase{R"({"cmd":{}})", "invalid type: map, expected variant identifier" + at, true},
         FaultCase{"{}", "missing field `cmd`" + at, true},
         FaultCase{"[]", "missing field `cmd`" + at, true},
-        FaultCase{"42", "invalid type: integer `42`, expected internally tagged enum Command" + at, true},
-        FaultCase{R"("stop")",
-                  "invalid type: string \"stop\", expected internally tagged enum Command" + at, true},
-        FaultCase{"-1.5", "invalid type: floating point `-1.5`, expected internally tagged enum Command" + at,
+        FaultCase{"42", "invalid type: integer `42`, expected internally tagged enum Command" + at,
                   true},
-        FaultCase{"true", "invalid type: boolean `true`, expected internally tagged enum Command" + at, true},
+        FaultCase{R"("stop")",
+                  "invalid type: string \"stop\", expected internally tagged enum Command" + at,
+                  true},
+        FaultCase{"-1.5",
+                  "invalid type: floating point `-1.5`, expected internally tagged enum Command" +
+                      at,
+                  true},
+        FaultCase{"true",
+                  "invalid type: boolean `true`, expected internally tagged enum Command" + at,
+                  true},
         FaultCase{"null", "invalid type: null, expected internally tagged enum Command" + at, true},
         FaultCase{R"({"cmd":"stop"} {"cmd":"stop"})", "syntax error", true},
         FaultCase{R"({"cmd":"stop",})", "syntax error", true},
@@ -90,8 +98,9 @@ INSTANTIATE_TEST_SUITE_P(
                   "invalid type: floating point `30.0`, expected u32"},
         FaultCase{start_with("").replace(start_with("").find("\"fps\":30"), 8, "\"fps\":-1"),
                   "invalid value: integer `-1`, expected u32"},
-        FaultCase{start_with("").replace(start_with("").find("\"fps\":30"), 8, "\"fps\":4294967296"),
-                  "invalid value: integer `4294967296`, expected u32"},
+        FaultCase{
+            start_with("").replace(start_with("").find("\"fps\":30"), 8, "\"fps\":4294967296"),
+            "invalid value: integer `4294967296`, expected u32"},
         FaultCase{start_with("").replace(start_with("").find("\"fps\":30"), 8, "\"fps\":3e1"),
                   "invalid type: floating point `30.0`, expected u32"},
         FaultCase{start_with("").replace(start_with("").find("\"fps\":30"), 8, "\"fps\":\"30\""),
@@ -101,12 +110,14 @@ INSTANTIATE_TEST_SUITE_P(
         // Nested choices.
         FaultCase{R"({"cmd":"start","mode":"f","path":"p","source":{"kind":2,"monitor":"m"}})",
                   "invalid value: integer `2`, expected variant index 0 <= i < 2"},
-        FaultCase{R"({"cmd":"start","mode":"f","path":"p","source":{"kind":"Window","window":"w"}})",
-                  "unknown variant `Window`, expected `window` or `monitor`"},
+        FaultCase{
+            R"({"cmd":"start","mode":"f","path":"p","source":{"kind":"Window","window":"w"}})",
+            "unknown variant `Window`, expected `window` or `monitor`"},
         FaultCase{R"({"cmd":"start","mode":"f","path":"p","source":{"window":"w"}})",
                   "missing field `kind`"},
-        FaultCase{R"({"cmd":"start","mode":"f","path":"p","source":{"kind":"window","kind":"window"}})",
-                  "duplicate field `kind`"},
+        FaultCase{
+            R"({"cmd":"start","mode":"f","path":"p","source":{"kind":"window","kind":"window"}})",
+            "duplicate field `kind`"},
         FaultCase{R"({"cmd":"start","mode":"f","path":"p","source":{"kind":true}})",
                   "invalid type: boolean `true`, expected variant identifier"},
         FaultCase{R"({"cmd":"start","mode":"f","path":"p","source":{"kind":-1}})",
@@ -115,10 +126,12 @@ INSTANTIATE_TEST_SUITE_P(
                   "missing field `window`"},
         FaultCase{R"({"cmd":"start","mode":"f","path":"p","source":"w"})",
                   "invalid type: string \"w\", expected internally tagged enum Source"},
-        FaultCase{R"({"cmd":"start","mode":"f","path":"p","source":{"kind":"monitor","monitor":"m","method":1.0}})",
-                  "invalid type: floating point `1.0`, expected i64"},
-        FaultCase{R"({"cmd":"start","mode":"f","path":"p","source":{"kind":"monitor","monitor":"m","method":9223372036854775808}})",
-                  "invalid value: integer `9223372036854775808`, expected i64"},
+        FaultCase{
+            R"({"cmd":"start","mode":"f","path":"p","source":{"kind":"monitor","monitor":"m","method":1.0}})",
+            "invalid type: floating point `1.0`, expected i64"},
+        FaultCase{
+            R"({"cmd":"start","mode":"f","path":"p","source":{"kind":"monitor","monitor":"m","method":9223372036854775808}})",
+            "invalid value: integer `9223372036854775808`, expected i64"},
         FaultCase{start_with("").replace(start_with("").find(audio_none), audio_none.size(),
                                          R"("audio":"none")"),
                   "invalid type: string \"none\", expected internally tagged enum Audio"},
@@ -129,11 +142,14 @@ INSTANTIATE_TEST_SUITE_P(
                                          R"("audio":{"kind":3})"),
                   "invalid value: integer `3`, expected variant index 0 <= i < 3"},
         // Array forms.
-        FaultCase{R"(["mask"])", "invalid length 0, expected struct variant Command::Mask with 1 element"},
+        FaultCase{R"(["mask"])",
+                  "invalid length 0, expected struct variant Command::Mask with 1 element"},
         FaultCase{R"(["mask",true,false])", "invalid length 2, expected 1 element in sequence"},
         FaultCase{R"(["stop",1])", "invalid length 1, expected 0 elements in sequence"},
-        FaultCase{R"(["start","file","p"])", "invalid length 3, expected struct Start with 14 elements"},
-        FaultCase{R"(["start","file"])", "invalid length 1, expected struct Start with 14 elements"},
+        FaultCase{R"(["start","file","p"])",
+                  "invalid length 3, expected struct Start with 14 elements"},
+        FaultCase{R"(["start","file"])",
+                  "invalid length 1, expected struct Start with 14 elements"},
         FaultCase{R"(["Stop"])", "unknown variant `Stop`", true},
         FaultCase{R"([1])", "invalid type: integer `1`, expected variant identifier" + at, true},
         FaultCase{R"({"cmd":"start","mode":"f","path":"p","source":["monitor"]})",
@@ -240,12 +256,13 @@ TEST(ParseCommand, ArrayFormOfStart) {
 
 TEST(ParseCommand, KeepsTextExactly) {
     Start s = start_of(start_with("").replace(start_with("").find("\"path\":\"p\""), 10,
-                                             R"("path":"C:\\Vidéos\\a\u0000b \"q\"")"));
+                                              R"("path":"C:\\Vidéos\\a\u0000b \"q\"")"));
     EXPECT_EQ(s.path, std::string("C:\\Vidéos\\a\0b \"q\"", 18));
 }
 
 TEST(ParseCommand, DeepNestingIsRefusedNotCrashed) {
-    std::string deep = R"({"cmd":"stop","x":)" + std::string(100000, '[') + std::string(100000, ']') + "}";
+    std::string deep =
+        R"({"cmd":"stop","x":)" + std::string(100000, '[') + std::string(100000, ']') + "}";
     EXPECT_NE(fault_of(deep).find("recursion limit"), std::string::npos);
 }
 

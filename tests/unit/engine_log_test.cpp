@@ -18,8 +18,8 @@ TEST(EngineLog, LevelNames) {
         int level;
         const char* name;
     };
-    const Case cases[] = {{-5, "ERREUR"},    {100, "ERREUR"}, {101, "ATTENTION"}, {200, "ATTENTION"},
-                          {201, "info"},     {300, "info"},   {301, nullptr},     {400, nullptr}};
+    const Case cases[] = {{-5, "ERREUR"}, {100, "ERREUR"}, {101, "ATTENTION"}, {200, "ATTENTION"},
+                          {201, "info"},  {300, "info"},   {301, nullptr},     {400, nullptr}};
     for (const Case& c : cases) {
         const char* name = log_level_name(c.level);
         if (c.name)
@@ -42,7 +42,11 @@ TEST(EngineLog, CutsAt4095Bytes) {
 }
 
 TEST(EngineLog, ReplacesInvalidUtf8IncludingACutCharacter) {
-    EXPECT_EQ(render(100, "a\xff" "b").value_or(""), "[obs ERREUR] a\xEF\xBF\xBD" "b\n");
+    EXPECT_EQ(render(100, "a\xff"
+                          "b")
+                  .value_or(""),
+              "[obs ERREUR] a\xEF\xBF\xBD"
+              "b\n");
     // "é" straddling the 4095-byte limit loses its second byte.
     std::string text = std::string(4094, 'a') + "é";
     EXPECT_EQ(render(100, "%s", text.c_str()).value_or(""),

@@ -11,7 +11,9 @@ TEST(EngineText, RemovesNulCharacters) {
     EXPECT_EQ(to_engine_text("fenêtre"), "fenêtre");
 }
 
-TEST(EngineText, NullReadsAsEmpty) { EXPECT_EQ(from_engine_text(nullptr), ""); }
+TEST(EngineText, NullReadsAsEmpty) {
+    EXPECT_EQ(from_engine_text(nullptr), "");
+}
 
 TEST(EngineText, ReplacesMaximalInvalidSubparts) {
     struct Case {
@@ -21,10 +23,12 @@ TEST(EngineText, ReplacesMaximalInvalidSubparts) {
         {"plain", "plain"},
         {"é€😀", "é€😀"},
         {"\xff", fffd},
-        {"a\xc3", "a" + fffd},                 // truncated two-byte sequence
-        {"\xe2\x82" "x", fffd + "x"},          // truncated three-byte sequence is one U+FFFD
-        {"\xed\xa0\x80", fffd + fffd + fffd},  // surrogate: lead refused its follower
-        {"\xc0\xaf", fffd + fffd},             // overlong
+        {"a\xc3", "a" + fffd}, // truncated two-byte sequence
+        {"\xe2\x82"
+         "x",
+         fffd + "x"},                         // truncated three-byte sequence is one U+FFFD
+        {"\xed\xa0\x80", fffd + fffd + fffd}, // surrogate: lead refused its follower
+        {"\xc0\xaf", fffd + fffd},            // overlong
         {"\xf4\x90\x80\x80", fffd + fffd + fffd + fffd}, // above U+10FFFF
     };
     for (const Case& c : cases) {

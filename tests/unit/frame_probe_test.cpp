@@ -10,7 +10,8 @@ struct Plane {
     std::uint32_t width, height, line_size;
     std::vector<std::uint8_t> bytes;
     Plane(std::uint32_t w, std::uint32_t h, std::uint8_t luma, std::uint32_t line = 0)
-        : width(w), height(h), line_size(line ? line : w), bytes(std::size_t{line_size} * h, luma) {}
+        : width(w), height(h), line_size(line ? line : w), bytes(std::size_t{line_size} * h, luma) {
+    }
     void feed() {
         video_data frame{};
         frame.data[0] = bytes.data();
@@ -58,7 +59,7 @@ TEST_F(FrameProbeTest, TellsBlackFromDarkOrFlat) {
 TEST_F(FrameProbeTest, SamplesASparseGridOnly) {
     probe_arm(1280, 720);
     Plane plane(1280, 720, 16);
-    plane.bytes[1] = 255; // column 1 is never sampled (x = j * 1280 / 64)
+    plane.bytes[1] = 255;                      // column 1 is never sampled (x = j * 1280 / 64)
     plane.bytes[std::size_t{1280} * 19] = 255; // row 19 is never sampled (y = r * 720 / 36)
     plane.feed();
     EXPECT_EQ(probe_snapshot().dark_run, 1u);

@@ -7,7 +7,8 @@
 namespace {
 
 // Feeds the reader from memory, a few bytes at a time.
-std::vector<std::string> read_all(const std::string& input, std::size_t chunk, bool fail_at_end = false) {
+std::vector<std::string> read_all(const std::string& input, std::size_t chunk,
+                                  bool fail_at_end = false) {
     LineChannel lines;
     std::size_t at = 0;
     read_lines(
@@ -52,7 +53,8 @@ TEST(LineChannel, QueuedLinesComeBeforeTheEnd) {
     channel.close_sender();
     auto first = channel.receive_for(std::chrono::milliseconds(0));
     EXPECT_EQ(first.status, LineChannel::Status::Item);
-    EXPECT_EQ(channel.receive_for(std::chrono::milliseconds(0)).status, LineChannel::Status::Closed);
+    EXPECT_EQ(channel.receive_for(std::chrono::milliseconds(0)).status,
+              LineChannel::Status::Closed);
     LineChannel open;
     EXPECT_EQ(open.receive_for(std::chrono::milliseconds(1)).status, LineChannel::Status::Timeout);
 }

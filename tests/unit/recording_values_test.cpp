@@ -7,7 +7,8 @@
 
 namespace {
 
-Start start_of(std::uint32_t fps, std::uint32_t base_width, std::uint32_t width, std::uint32_t height) {
+Start start_of(std::uint32_t fps, std::uint32_t base_width, std::uint32_t width,
+               std::uint32_t height) {
     Start s;
     s.fps = fps;
     s.base_width = base_width;
@@ -23,9 +24,12 @@ TEST(VideoSettings, LimitsOfAStart) {
         std::uint32_t rate, divisor, out_base_width, out_width, out_height;
     };
     const Case cases[] = {
-        {0, 1920, 1280, 720, 10, 5, 1920, 1280, 720},     {10, 1, 1, 1, 10, 5, 2, 2, 2},
-        {25, 1281, 1281, 721, 25, 12, 1281, 1280, 720},   {120, 3840, 3, 0, 120, 60, 3840, 2, 2},
-        {240, 0, 4294967295u, 2, 120, 60, 2, 4294967294u, 2}, {11, 2, 2, 3, 11, 5, 2, 2, 2},
+        {0, 1920, 1280, 720, 10, 5, 1920, 1280, 720},
+        {10, 1, 1, 1, 10, 5, 2, 2, 2},
+        {25, 1281, 1281, 721, 25, 12, 1281, 1280, 720},
+        {120, 3840, 3, 0, 120, 60, 3840, 2, 2},
+        {240, 0, 4294967295u, 2, 120, 60, 2, 4294967294u, 2},
+        {11, 2, 2, 3, 11, 5, 2, 2, 2},
     };
     for (const Case& c : cases) {
         obs_video_info v = start_video_info(start_of(c.fps, c.base_width, c.width, c.height));
@@ -69,7 +73,8 @@ TEST(EncoderCandidates, PreferenceListOrExplicitId) {
               (std::vector<std::string>{"jim_nvenc", "obs_qsv11", "obs_x264"}));
     EXPECT_EQ(video_encoder_candidates(offered, std::string("auto")),
               (std::vector<std::string>{"jim_nvenc", "obs_qsv11", "obs_x264"}));
-    EXPECT_EQ(video_encoder_candidates(offered, std::string("AUTO")), (std::vector<std::string>{"AUTO"}));
+    EXPECT_EQ(video_encoder_candidates(offered, std::string("AUTO")),
+              (std::vector<std::string>{"AUTO"}));
     EXPECT_EQ(video_encoder_candidates({}, std::string("ffmpeg_aac")),
               (std::vector<std::string>{"ffmpeg_aac"}));
     EXPECT_TRUE(video_encoder_candidates({"ffmpeg_aac"}, std::nullopt).empty());

@@ -53,8 +53,8 @@ std::string name_of(Display* display, Window window) {
         int format;
         unsigned long items, after;
         unsigned char* value = nullptr;
-        if (XGetWindowProperty(display, window, net_name, 0, 1024, False, utf8, &type, &format, &items,
-                               &after, &value) == Success &&
+        if (XGetWindowProperty(display, window, net_name, 0, 1024, False, utf8, &type, &format,
+                               &items, &after, &value) == Success &&
             value) {
             name.assign(reinterpret_cast<char*>(value), items);
             XFree(value);
@@ -87,7 +87,8 @@ Window find_window(Display* display, Window parent, const std::string& title) {
 
 Window target_drawable(Display* display, const X11Capture& capture) {
     if (!capture.window) {
-        int screen = capture.target.empty() ? DefaultScreen(display) : std::atoi(capture.target.c_str());
+        int screen =
+            capture.target.empty() ? DefaultScreen(display) : std::atoi(capture.target.c_str());
         if (screen < 0 || screen >= ScreenCount(display))
             screen = DefaultScreen(display);
         return RootWindow(display, screen);
@@ -100,7 +101,9 @@ Window target_drawable(Display* display, const X11Capture& capture) {
     return None;
 }
 
-int ignore_x_errors(Display*, XErrorEvent*) { return 0; }
+int ignore_x_errors(Display*, XErrorEvent*) {
+    return 0;
+}
 
 void grab_frames(X11Capture* capture) {
     Display* display = XOpenDisplay(nullptr);
@@ -113,8 +116,9 @@ void grab_frames(X11Capture* capture) {
         XWindowAttributes attributes;
         if (drawable != None && XGetWindowAttributes(display, drawable, &attributes) &&
             attributes.map_state == IsViewable) {
-            XImage* image = XGetImage(display, drawable, 0, 0, static_cast<unsigned>(attributes.width),
-                                      static_cast<unsigned>(attributes.height), AllPlanes, ZPixmap);
+            XImage* image =
+                XGetImage(display, drawable, 0, 0, static_cast<unsigned>(attributes.width),
+                          static_cast<unsigned>(attributes.height), AllPlanes, ZPixmap);
             if (image && image->bits_per_pixel == 32) {
                 obs_source_frame frame = {};
                 frame.data[0] = reinterpret_cast<uint8_t*>(image->data);

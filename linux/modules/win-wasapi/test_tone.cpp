@@ -32,8 +32,9 @@ void play(Tone* tone) {
     auto next = std::chrono::steady_clock::now();
     while (!tone->stopping) {
         for (uint32_t i = 0; i < chunk_frames; ++i, ++position)
-            samples[i] = 0.2f * static_cast<float>(std::sin(2.0 * M_PI * tone->frequency *
-                                                            static_cast<double>(position) / sample_rate));
+            samples[i] =
+                0.2f * static_cast<float>(std::sin(2.0 * M_PI * tone->frequency *
+                                                   static_cast<double>(position) / sample_rate));
         obs_source_audio audio = {};
         audio.data[0] = reinterpret_cast<const uint8_t*>(samples.data());
         audio.data[1] = reinterpret_cast<const uint8_t*>(samples.data());
@@ -64,7 +65,8 @@ void destroy(void* data) {
     delete tone;
 }
 
-obs_source_info tone_info(const char* id, const char* name, void* (*create_fn)(obs_data_t*, obs_source_t*)) {
+obs_source_info tone_info(const char* id, const char* name,
+                          void* (*create_fn)(obs_data_t*, obs_source_t*)) {
     obs_source_info info = {};
     info.id = id;
     info.type = OBS_SOURCE_TYPE_INPUT;
@@ -79,10 +81,12 @@ obs_source_info tone_info(const char* id, const char* name, void* (*create_fn)(o
 } // namespace
 
 bool obs_module_load(void) {
-    obs_source_info desktop = tone_info("wasapi_output_capture", "Son du PC (tonalité d'essai)",
-                                        [](obs_data_t*, obs_source_t* s) { return create(s, 440.0); });
-    obs_source_info process = tone_info("wasapi_process_output_capture", "Son du jeu (tonalité d'essai)",
-                                        [](obs_data_t*, obs_source_t* s) { return create(s, 660.0); });
+    obs_source_info desktop =
+        tone_info("wasapi_output_capture", "Son du PC (tonalité d'essai)",
+                  [](obs_data_t*, obs_source_t* s) { return create(s, 440.0); });
+    obs_source_info process =
+        tone_info("wasapi_process_output_capture", "Son du jeu (tonalité d'essai)",
+                  [](obs_data_t*, obs_source_t* s) { return create(s, 660.0); });
     obs_register_source(&desktop);
     obs_register_source(&process);
     return true;

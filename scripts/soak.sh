@@ -1,0 +1,87 @@
+#!/usr/bin/env bash
+# Long session on the real engine: start/stop cycles in each mode and replay
+# saves, then the agent's resident memory and open descriptors before and
+# after, and a check that every file written plays.
+# Usage: scripts/soak.sh [cycles per mode, default 200] [saves, default 50]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+cycles=${1:-200}
+saves=${2:-50}
+bash scripts/install-deps.sh
+cmake --preset default >/dev/null
+cmake --build --preset default --target kalto-obs kalto_engine win-capture win-wasapi
+out=$(pwd)/build/soak
+rm -rf "$out"
+mkdir -p "$out/files" "$out/clips"
+cmake --install build/default --prefix "$out/root" >/dev/null
+
+pids=()
+cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; }
+trap cleanup EXIT
+exec 5< <(Xvfb -displayfd 1 -screen 0 640x360x24 -br -nolisten tcp -noreset 2>/dev/null)
+pids+=($!)
+read -r -t 20 number <&5
+export DISPLAY=":$number"
+ffplay -loglevel quiet -f lavfi -i "testsrc=size=640x360:rate=30" -window_title Mire -noborder -an &
+pids+=($!)
+for _ in $(seq 100); do xwininfo -name Mire >/dev/null 2>&1 && break; sleep 0.1; done
+
+coproc AGENT { "$out/root/bin/64bit/kalto-obs" 2>"$out/agent-stderr.log"; }
+pids+=($AGENT_PID)
+send() { echo "$1" >&"${AGENT[1]}"; }
+expect() {
+    local line
+    while IFS= read -r -t 60 line <&"${AGENT[0]}"; do
+        [[ "$line" == *"\"event\":\"$1\""* ]] && { last="$line"; return 0; }
+        [[ "$line" == *'"event":"error"'* ]] && echo "unexpected: $line" >&2
+    done
+    echo "no \"$1\" event in time" >&2
+    exit 1
+}
+memory() { awk '/^VmRSS/ {print $2}' "/proc/$AGENT_PID/status"; }
+descriptors() { ls "/proc/$AGENT_PID/fd" | wc -l; }
+start() {
+    send '{"cmd":"start","mode":"'"$1"'","path":"'"$2"'","replayDir":"'"$out"'/clips","source":{"kind":"window","window":"Mire"},"baseWidth":640,"baseHeight":360,"width":640,"height":360,"fps":30,"bitrate":1500,"audio":{"kind":"desktop"}}'
+    expect started
+}
+
+expect ready
+# One cycle first, so that what the engine sets up once is in the baseline.
+start file "$out/files/warmup.mp4"; send '{"cmd":"stop"}'; expect finished
+rss_before=$(memory); fds_before=$(descriptors)
+began=$(date +%s)
+for mode in file replay both; do
+    for i in $(seq "$cycles"); do
+        start "$mode" "$out/files/$mode-$i.mp4"
+        send '{"cmd":"stop"}'
+        expect finished
+        [[ "$last" == *'"code":0'* ]] || echo "cycle $mode $i: $last" >&2
+    done
+    echo "$mode: $cycles cycles, resident $(memory) KiB, descriptors $(descriptors)"
+done
+start replay "$out/clips"
+for i in $(seq "$saves"); do
+    send '{"cmd":"save"}'
+    expect saved
+done
+send '{"cmd":"stop"}'
+expect finished
+rss_after=$(memory); fds_after=$(descriptors)
+send '{"cmd":"quit"}'
+expect bye
+wait "$AGENT_PID" || true
+
+played=0; broken=0
+for f in "$out"/files/*.mp4 "$out"/clips/*.mp4; do
+    if ffprobe -v error -select_streams v:0 -show_entries stream=codec_name -of csv=p=0 "$f" | grep -q h264; then
+        played=$((played + 1))
+    else
+        broken=$((broken + 1)); echo "does not play: $f" >&2
+    fi
+done
+echo
+echo "cycles: $((3 * cycles)) start/stop, $saves saves, in $(( $(date +%s) - began )) s"
+echo "resident memory: $rss_before KiB before, $rss_after KiB after ($(( (rss_after - rss_before) )) KiB)"
+echo "open descriptors: $fds_before before, $fds_after after"
+echo "files: $played play, $broken do not"
+[ "$broken" -eq 0 ]
