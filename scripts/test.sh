@@ -5,6 +5,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
+# The sources keep the repository's format.
+git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
 cmake --workflow --preset default
 cmake --workflow --preset asan
 
