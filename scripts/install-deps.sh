@@ -7,6 +7,7 @@ packages=(
     libobs-dev libobs0 obs-studio
     xvfb x11-utils ffmpeg
     g++-mingw-w64-x86-64 mingw-w64-tools wine64 wine googletest
+    clang libclang-rt-14-dev
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test suite: the plain
 # build (real engine included), the same suites under AddressSanitizer and
-# UBSan, then the Windows build under Wine.
+# UBSan, the fake-engine suites under ThreadSanitizer, a minute of fuzzing per
+# target, then the Windows build under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -9,6 +10,10 @@ bash scripts/install-deps.sh
 git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
 cmake --workflow --preset default
 cmake --workflow --preset asan
+# Reader thread, engine callbacks, event writer, probe lock and stop channels under ThreadSanitizer.
+cmake --workflow --preset tsan
+# The decoder and the line-to-events path, a minute each.
+bash scripts/fuzz.sh 60
 
 # The Windows agent, cross-compiled, with its tests under Wine. One wineserver
 # for the whole run keeps each test from paying Wine's start-up.
