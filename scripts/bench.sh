@@ -6,23 +6,13 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${1:-5}
-bash scripts/install-deps.sh
-cmake --preset default >/dev/null
-cmake --build --preset default --target kalto-obs kalto_engine win-capture win-wasapi agent_timing bare_libobs
+source scripts/lib/desktop.sh
 root=$(pwd)/build/default/real-root
-cmake --install build/default --prefix "$root" >/dev/null
+install_tree "$root" agent_timing bare_libobs
 work=$(mktemp -d)
 pids=()
-cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; rm -rf "$work"; }
-trap cleanup EXIT
-
-exec 5< <(Xvfb -displayfd 1 -screen 0 1280x720x24 -br -nolisten tcp -noreset 2>/dev/null)
-pids+=($!)
-read -r -t 20 number <&5
-export DISPLAY=":$number"
-ffplay -loglevel quiet -f lavfi -i "testsrc=size=1280x720:rate=30" -window_title Mire -noborder -an &
-pids+=($!)
-for _ in $(seq 100); do xwininfo -name Mire >/dev/null 2>&1 && break; sleep 0.1; done
+trap 'stop_children; rm -rf "$work"' EXIT
+start_desktop 1280x720
 
 figures() { grep -o '{"ready_ms.*}' | tail -n 1; }
 : >"$work/agent" ; : >"$work/bare"

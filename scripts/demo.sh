@@ -8,29 +8,17 @@ cd "$(dirname "$0")/.."
 top=$(pwd)
 out="$top/demo-out"
 
-bash scripts/install-deps.sh
-cmake --preset default >/dev/null
-cmake --build --preset default --target kalto-obs kalto_engine win-capture win-wasapi
+source scripts/lib/desktop.sh
 rm -rf "$out"
 mkdir -p "$out/videos" "$out/clips"
-cmake --install build/default --prefix "$out/root" >/dev/null
+install_tree "$out/root"
 
 pids=()
-cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; }
-trap cleanup EXIT
-
-# Xvfb chooses a free display and tells us its number.
-exec 5< <(Xvfb -displayfd 1 -screen 0 1280x720x24 -br -nolisten tcp -noreset 2>/dev/null)
-pids+=($!)
-read -r -t 20 number <&5
-export DISPLAY=":$number"
-ffplay -loglevel quiet -f lavfi -i "testsrc=size=1280x720:rate=30" -window_title Mire \
-    -noborder -left 0 -top 0 -an &
-pids+=($!)
-for _ in $(seq 100); do xwininfo -name Mire >/dev/null 2>&1 && break; sleep 0.1; done
+trap stop_children EXIT
+start_desktop 1280x720
 echo "virtual display $DISPLAY with a moving test pattern"
 
-coproc AGENT { "$out/root/bin/64bit/kalto-obs" 2>"$out/agent-stderr.log"; }
+coproc AGENT { exec "$out/root/bin/64bit/kalto-obs" 2>"$out/agent-stderr.log"; }
 pids+=($AGENT_PID)
 send() { echo ">>> $1"; echo "$1" >&"${AGENT[1]}"; }
 # Prints events until one of kind $1 arrives (or $2 seconds pass).

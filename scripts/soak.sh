@@ -7,26 +7,18 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 cycles=${1:-200}
 saves=${2:-50}
-bash scripts/install-deps.sh
-cmake --preset default >/dev/null
-cmake --build --preset default --target kalto-obs kalto_engine win-capture win-wasapi
+source scripts/lib/desktop.sh
 out=$(pwd)/build/soak
 rm -rf "$out"
 mkdir -p "$out/files" "$out/clips"
-cmake --install build/default --prefix "$out/root" >/dev/null
+install_tree "$out/root"
 
 pids=()
-cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; }
-trap cleanup EXIT
-exec 5< <(Xvfb -displayfd 1 -screen 0 640x360x24 -br -nolisten tcp -noreset 2>/dev/null)
-pids+=($!)
-read -r -t 20 number <&5
-export DISPLAY=":$number"
-ffplay -loglevel quiet -f lavfi -i "testsrc=size=640x360:rate=30" -window_title Mire -noborder -an &
-pids+=($!)
-for _ in $(seq 100); do xwininfo -name Mire >/dev/null 2>&1 && break; sleep 0.1; done
+trap stop_children EXIT
+start_desktop 640x360
 
-coproc AGENT { "$out/root/bin/64bit/kalto-obs" 2>"$out/agent-stderr.log"; }
+# exec: the coprocess must be the agent itself, whose memory and descriptors are read.
+coproc AGENT { exec "$out/root/bin/64bit/kalto-obs" 2>"$out/agent-stderr.log"; }
 pids+=($AGENT_PID)
 send() { echo "$1" >&"${AGENT[1]}"; }
 expect() {

@@ -6,6 +6,7 @@
 #include "platform/platform.h"
 #include "protocol/event_writer.h"
 #include "recording/encoders.h"
+#include "recording/recording.h"
 
 #include <nlohmann/json.hpp>
 
@@ -22,21 +23,7 @@ obs_audio_info bring_up_audio() {
 }
 
 obs_video_info bring_up_video() {
-    obs_video_info info{};
-    info.graphics_module = platform::graphics_module;
-    info.fps_num = 60;
-    info.fps_den = 1;
-    info.base_width = 1920;
-    info.base_height = 1080;
-    info.output_width = 1920;
-    info.output_height = 1080;
-    info.output_format = engine_const::video_format_nv12;
-    info.adapter = 0;
-    info.gpu_conversion = true;
-    info.colorspace = engine_const::video_cs_709;
-    info.range = engine_const::video_range_partial;
-    info.scale_type = engine_const::scale_bicubic;
-    return info;
+    return engine_video_info(60, 1920, 1080, 1920, 1080);
 }
 
 // On Linux the engine needs its windowing system before it starts.

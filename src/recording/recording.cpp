@@ -18,15 +18,17 @@ std::uint32_t even_size(std::uint32_t value) {
 
 } // namespace
 
-obs_video_info start_video_info(const Start& start) {
+obs_video_info engine_video_info(std::uint32_t fps, std::uint32_t base_width,
+                                 std::uint32_t base_height, std::uint32_t output_width,
+                                 std::uint32_t output_height) {
     obs_video_info info{};
     info.graphics_module = platform::graphics_module;
-    info.fps_num = start.fps <= 10 ? 10 : std::min<std::uint32_t>(start.fps, 120);
+    info.fps_num = fps;
     info.fps_den = 1;
-    info.base_width = std::max<std::uint32_t>(start.base_width, 2);
-    info.base_height = std::max<std::uint32_t>(start.base_height, 2);
-    info.output_width = even_size(start.width);
-    info.output_height = even_size(start.height);
+    info.base_width = base_width;
+    info.base_height = base_height;
+    info.output_width = output_width;
+    info.output_height = output_height;
     info.output_format = engine_const::video_format_nv12;
     info.adapter = 0;
     info.gpu_conversion = true;
@@ -34,6 +36,13 @@ obs_video_info start_video_info(const Start& start) {
     info.range = engine_const::video_range_partial;
     info.scale_type = engine_const::scale_bicubic;
     return info;
+}
+
+obs_video_info start_video_info(const Start& start) {
+    std::uint32_t fps = start.fps <= 10 ? 10 : std::min<std::uint32_t>(start.fps, 120);
+    return engine_video_info(fps, std::max<std::uint32_t>(start.base_width, 2),
+                             std::max<std::uint32_t>(start.base_height, 2), even_size(start.width),
+                             even_size(start.height));
 }
 
 std::uint32_t probe_divisor(std::uint32_t frame_rate) {

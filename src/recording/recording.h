@@ -29,6 +29,11 @@ struct Recording {
     bool masked = false;
 };
 
+// The engine's video settings: NV12, BT.709 partial range, bicubic scaling.
+obs_video_info engine_video_info(std::uint32_t fps, std::uint32_t base_width,
+                                 std::uint32_t base_height, std::uint32_t output_width,
+                                 std::uint32_t output_height);
+
 // The engine's video settings for a start, with the rate and sizes limited.
 obs_video_info start_video_info(const Start& start);
 

@@ -1,4 +1,8 @@
 #include "agent_process.h"
+#include "agent_process_shared.h"
+
+#include <gtest/gtest.h>
+#include <sstream>
 
 #include <fstream>
 #include <mutex>
@@ -35,4 +39,64 @@ std::string start_line(nlohmann::json extra) {
     for (auto& [key, value] : extra.items())
         start[key] = value;
     return start.dump();
+}
+
+void AgentProcess::close_output() {
+    // The reading thread closes its end, so the agent's later writes fail.
+    shared_->stop_reading_out = true;
+    if (shared_->out_thread.joinable())
+        shared_->out_thread.join();
+}
+
+std::vector<std::string> AgentProcess::stdout_lines() const {
+    std::vector<std::string> lines;
+    std::istringstream in(stdout_text());
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+std::string AgentProcess::stdout_text() const {
+    std::lock_guard<std::mutex> guard(shared_->lock);
+    return shared_->out;
+}
+
+std::string AgentProcess::stderr_text() const {
+    std::lock_guard<std::mutex> guard(shared_->lock);
+    return shared_->err;
+}
+
+std::optional<nlohmann::json> AgentProcess::next_event(std::chrono::milliseconds deadline) {
+    std::unique_lock<std::mutex> lock(shared_->lock);
+    std::size_t feed = std::string::npos;
+    shared_->changed.wait_for(lock, deadline, [&] {
+        feed = shared_->out.find('\n', shared_->taken);
+        return feed != std::string::npos || shared_->out_closed;
+    });
+    feed = shared_->out.find('\n', shared_->taken);
+    if (feed == std::string::npos)
+        return std::nullopt;
+    std::string line = shared_->out.substr(shared_->taken, feed - shared_->taken);
+    shared_->taken = feed + 1;
+    return nlohmann::json::parse(line);
+}
+
+nlohmann::json AgentProcess::expect_event(const std::string& kind,
+                                          std::chrono::milliseconds deadline) {
+    auto until = std::chrono::steady_clock::now() + deadline;
+    for (;;) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            until - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            break;
+        auto event = next_event(left);
+        if (!event)
+            break;
+        if (event->value("event", "") == kind)
+            return *event;
+    }
+    ADD_FAILURE() << "no \"" << kind << "\" event; stdout:\n"
+                  << stdout_text() << "stderr:\n"
+                  << stderr_text();
+    return nlohmann::json::object();
 }

@@ -1,4 +1,5 @@
 #include "agent_process.h"
+#include "agent_process_shared.h"
 
 #include <gtest/gtest.h>
 
@@ -20,17 +21,6 @@ extern char** environ;
 
 namespace fs = std::filesystem;
 
-struct AgentProcess::Shared {
-    std::mutex lock;
-    std::condition_variable changed;
-    std::string out, err;
-    std::size_t taken = 0; // bytes of `out` already handed out as events
-    bool out_closed = false;
-    bool stop_reading_out = false;
-    std::thread out_thread, err_thread;
-    int out_fd = -1, err_fd = -1;
-};
-
 namespace {
 
 void drain(int fd, std::string AgentProcess::Shared::*buffer, AgentProcess::Shared* shared,
@@ -39,11 +29,8 @@ void drain(int fd, std::string AgentProcess::Shared::*buffer, AgentProcess::Shar
     for (;;) {
         pollfd wait_for{fd, POLLIN, 0};
         int ready = poll(&wait_for, 1, 50);
-        if (is_out) {
-            std::lock_guard<std::mutex> guard(shared->lock);
-            if (shared->stop_reading_out)
-                break;
-        }
+        if (is_out && shared->stop_reading_out)
+            break;
         if (ready == 0)
             continue;
         ssize_t n = read(fd, chunk, sizeof chunk);
@@ -173,69 +160,6 @@ void AgentProcess::close_input() {
     if (stdin_fd_ >= 0)
         close(stdin_fd_);
     stdin_fd_ = -1;
-}
-
-void AgentProcess::close_output() {
-    // The reading thread closes its end, so the agent's later writes fail.
-    {
-        std::lock_guard<std::mutex> guard(shared_->lock);
-        shared_->stop_reading_out = true;
-    }
-    if (shared_->out_thread.joinable())
-        shared_->out_thread.join();
-}
-
-std::vector<std::string> AgentProcess::stdout_lines() const {
-    std::vector<std::string> lines;
-    std::istringstream in(stdout_text());
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
-
-std::string AgentProcess::stdout_text() const {
-    std::lock_guard<std::mutex> guard(shared_->lock);
-    return shared_->out;
-}
-
-std::string AgentProcess::stderr_text() const {
-    std::lock_guard<std::mutex> guard(shared_->lock);
-    return shared_->err;
-}
-
-std::optional<nlohmann::json> AgentProcess::next_event(std::chrono::milliseconds deadline) {
-    std::unique_lock<std::mutex> lock(shared_->lock);
-    std::size_t feed = std::string::npos;
-    shared_->changed.wait_for(lock, deadline, [&] {
-        feed = shared_->out.find('\n', shared_->taken);
-        return feed != std::string::npos || shared_->out_closed;
-    });
-    feed = shared_->out.find('\n', shared_->taken);
-    if (feed == std::string::npos)
-        return std::nullopt;
-    std::string line = shared_->out.substr(shared_->taken, feed - shared_->taken);
-    shared_->taken = feed + 1;
-    return nlohmann::json::parse(line);
-}
-
-nlohmann::json AgentProcess::expect_event(const std::string& kind,
-                                          std::chrono::milliseconds deadline) {
-    auto until = std::chrono::steady_clock::now() + deadline;
-    for (;;) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            until - std::chrono::steady_clock::now());
-        if (left.count() <= 0)
-            break;
-        auto event = next_event(left);
-        if (!event)
-            break;
-        if (event->value("event", "") == kind)
-            return *event;
-    }
-    ADD_FAILURE() << "no \"" << kind << "\" event; stdout:\n"
-                  << stdout_text() << "stderr:\n"
-                  << stderr_text();
-    return nlohmann::json::object();
 }
 
 int AgentProcess::wait_exit(std::chrono::milliseconds deadline) {

@@ -1,4 +1,5 @@
 #include "agent_process.h"
+#include "agent_process_shared.h"
 
 #include <gtest/gtest.h>
 
@@ -14,17 +15,11 @@
 
 namespace fs = std::filesystem;
 
-struct AgentProcess::Shared {
-    std::mutex lock;
-    std::condition_variable changed;
-    std::string out, err;
-    std::size_t taken = 0;
-    bool out_closed = false;
-    std::atomic<bool> stop_reading_out{false};
-    std::thread out_thread, err_thread;
-    HANDLE process = nullptr;
-    HANDLE stdin_write = nullptr;
-};
+std::thread out_thread, err_thread;
+HANDLE process = nullptr;
+HANDLE stdin_write = nullptr;
+}
+;
 
 namespace {
 
@@ -174,7 +169,7 @@ AgentProcess::~AgentProcess() {
         shared_->out_thread.join();
     if (shared_->err_thread.joinable())
         shared_->err_thread.join();
-    CloseHandle(shared_->process);
+    CloseHandle(static_cast<HANDLE>(shared_->process));
     delete shared_;
     if (!::testing::Test::HasFailure()) {
         std::error_code ignored;
@@ -198,63 +193,6 @@ void AgentProcess::close_input() {
     if (shared_->stdin_write)
         CloseHandle(shared_->stdin_write);
     shared_->stdin_write = nullptr;
-}
-
-void AgentProcess::close_output() {
-    shared_->stop_reading_out = true;
-    if (shared_->out_thread.joinable())
-        shared_->out_thread.join();
-}
-
-std::vector<std::string> AgentProcess::stdout_lines() const {
-    std::vector<std::string> lines;
-    std::istringstream in(stdout_text());
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
-
-std::string AgentProcess::stdout_text() const {
-    std::lock_guard<std::mutex> guard(shared_->lock);
-    return shared_->out;
-}
-
-std::string AgentProcess::stderr_text() const {
-    std::lock_guard<std::mutex> guard(shared_->lock);
-    return shared_->err;
-}
-
-std::optional<nlohmann::json> AgentProcess::next_event(std::chrono::milliseconds deadline) {
-    std::unique_lock<std::mutex> lock(shared_->lock);
-    shared_->changed.wait_for(lock, deadline, [&] {
-        return shared_->out.find('\n', shared_->taken) != std::string::npos || shared_->out_closed;
-    });
-    std::size_t feed = shared_->out.find('\n', shared_->taken);
-    if (feed == std::string::npos)
-        return std::nullopt;
-    std::string line = shared_->out.substr(shared_->taken, feed - shared_->taken);
-    shared_->taken = feed + 1;
-    return nlohmann::json::parse(line);
-}
-
-nlohmann::json AgentProcess::expect_event(const std::string& kind,
-                                          std::chrono::milliseconds deadline) {
-    auto until = std::chrono::steady_clock::now() + deadline;
-    for (;;) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            until - std::chrono::steady_clock::now());
-        if (left.count() <= 0)
-            break;
-        auto event = next_event(left);
-        if (!event)
-            break;
-        if (event->value("event", "") == kind)
-            return *event;
-    }
-    ADD_FAILURE() << "no \"" << kind << "\" event; stdout:\n"
-                  << stdout_text() << "stderr:\n"
-                  << stderr_text();
-    return nlohmann::json::object();
 }
 
 int AgentProcess::wait_exit(std::chrono::milliseconds deadline) {

@@ -1,5 +1,7 @@
 // "monitor_capture" and "window_capture" for Linux desktops: the same type
 // ids and settings keys as the Windows plug-in, captured from X11.
+#include "../common/source_info.h"
+
 #include <obs-module.h>
 #include <util/platform.h>
 
@@ -154,30 +156,19 @@ void destroy(void* data) {
     delete capture;
 }
 
-obs_source_info capture_info(const char* id, const char* name,
-                             void* (*create_fn)(obs_data_t*, obs_source_t*)) {
-    obs_source_info info = {};
-    info.id = id;
-    info.type = OBS_SOURCE_TYPE_INPUT;
-    info.output_flags = OBS_SOURCE_ASYNC_VIDEO | OBS_SOURCE_DO_NOT_DUPLICATE;
-    info.get_name = [](void* type_data) { return static_cast<const char*>(type_data); };
-    info.type_data = const_cast<char*>(name);
-    info.create = create_fn;
-    info.destroy = destroy;
-    return info;
-}
-
 } // namespace
 
 bool obs_module_load(void) {
     XInitThreads();
     XSetErrorHandler(ignore_x_errors);
-    obs_source_info monitor = capture_info(
-        "monitor_capture", "Capture d'écran (X11)",
-        [](obs_data_t* settings, obs_source_t* source) { return create(settings, source, false); });
-    obs_source_info window = capture_info(
-        "window_capture", "Capture de fenêtre (X11)",
-        [](obs_data_t* settings, obs_source_t* source) { return create(settings, source, true); });
+    obs_source_info monitor = input_source_info(
+        "monitor_capture", "Capture d'écran (X11)", OBS_SOURCE_ASYNC_VIDEO,
+        [](obs_data_t* settings, obs_source_t* source) { return create(settings, source, false); },
+        destroy);
+    obs_source_info window = input_source_info(
+        "window_capture", "Capture de fenêtre (X11)", OBS_SOURCE_ASYNC_VIDEO,
+        [](obs_data_t* settings, obs_source_t* source) { return create(settings, source, true); },
+        destroy);
     obs_register_source(&monitor);
     obs_register_source(&window);
     return true;

@@ -2,6 +2,8 @@
 // same type ids and settings keys as the Windows plug-in. They play a test
 // tone (440 Hz for the computer's sound, 660 Hz for an application's), so that
 // recordings carry a known, audible track on machines without a sound server.
+#include "../common/source_info.h"
+
 #include <obs-module.h>
 #include <util/platform.h>
 
@@ -65,28 +67,15 @@ void destroy(void* data) {
     delete tone;
 }
 
-obs_source_info tone_info(const char* id, const char* name,
-                          void* (*create_fn)(obs_data_t*, obs_source_t*)) {
-    obs_source_info info = {};
-    info.id = id;
-    info.type = OBS_SOURCE_TYPE_INPUT;
-    info.output_flags = OBS_SOURCE_AUDIO | OBS_SOURCE_DO_NOT_DUPLICATE;
-    info.get_name = [](void* type_data) { return static_cast<const char*>(type_data); };
-    info.type_data = const_cast<char*>(name);
-    info.create = create_fn;
-    info.destroy = destroy;
-    return info;
-}
-
 } // namespace
 
 bool obs_module_load(void) {
-    obs_source_info desktop =
-        tone_info("wasapi_output_capture", "Son du PC (tonalité d'essai)",
-                  [](obs_data_t*, obs_source_t* s) { return create(s, 440.0); });
-    obs_source_info process =
-        tone_info("wasapi_process_output_capture", "Son du jeu (tonalité d'essai)",
-                  [](obs_data_t*, obs_source_t* s) { return create(s, 660.0); });
+    obs_source_info desktop = input_source_info(
+        "wasapi_output_capture", "Son du PC (tonalité d'essai)", OBS_SOURCE_AUDIO,
+        [](obs_data_t*, obs_source_t* s) { return create(s, 440.0); }, destroy);
+    obs_source_info process = input_source_info(
+        "wasapi_process_output_capture", "Son du jeu (tonalité d'essai)", OBS_SOURCE_AUDIO,
+        [](obs_data_t*, obs_source_t* s) { return create(s, 660.0); }, destroy);
     obs_register_source(&desktop);
     obs_register_source(&process);
     return true;

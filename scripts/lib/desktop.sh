@@ -1,0 +1,25 @@
+# Shared by the scripts that drive the real engine; sourced, not run.
+
+# Builds the agent and its Linux engine pieces and installs the tree into $1.
+install_tree() {
+    bash scripts/install-deps.sh
+    cmake --preset default >/dev/null
+    cmake --build --preset default --target kalto-obs kalto_engine win-capture win-wasapi "${@:2}"
+    cmake --install build/default --prefix "$1" >/dev/null
+}
+
+# Starts Xvfb on a free display of size $1 (WIDTHxHEIGHT) showing a moving
+# test pattern in the window "Mire"; sets DISPLAY, appends to `pids`.
+start_desktop() {
+    exec 5< <(Xvfb -displayfd 1 -screen 0 "$1x24" -br -nolisten tcp -noreset 2>/dev/null)
+    pids+=($!)
+    local number
+    read -r -t 20 number <&5
+    export DISPLAY=":$number"
+    ffplay -loglevel quiet -f lavfi -i "testsrc=size=$1:rate=30" -window_title Mire \
+        -noborder -left 0 -top 0 -an &
+    pids+=($!)
+    for _ in $(seq 100); do xwininfo -name Mire >/dev/null 2>&1 && break; sleep 0.1; done
+}
+
+stop_children() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; }
