@@ -15,12 +15,6 @@
 
 namespace fs = std::filesystem;
 
-std::thread out_thread, err_thread;
-HANDLE process = nullptr;
-HANDLE stdin_write = nullptr;
-}
-;
-
 namespace {
 
 std::wstring wide(const std::string& text) {
