@@ -11,12 +11,13 @@ namespace {
 
 // Contexts are handed to the engine as signal user data and must outlive any
 // late signal; this registry keeps them for the life of the process.
-OutputSignalContext* new_signal_context(obs_output_t* output, ChannelPtr<StopReport> channel) {
+OutputSignalContext* new_signal_context(obs_output_t* output,
+                                        const ChannelPtr<StopReport>& channel) {
     static auto* contexts = new std::vector<std::unique_ptr<OutputSignalContext>>;
     static auto* contexts_lock = new std::mutex;
     auto context = std::make_unique<OutputSignalContext>();
     context->output = output;
-    context->stop_reports = std::move(channel);
+    context->stop_reports = channel;
     std::lock_guard<std::mutex> guard(*contexts_lock);
     contexts->push_back(std::move(context));
     return contexts->back().get();
@@ -111,7 +112,8 @@ void on_output_stop(void* data, calldata_t* params) {
             api.calldata_get_data(params, "code", &code, sizeof code);
         StopReport report{code, from_engine_text(api.obs_output_get_last_error(context->output))};
         std::lock_guard<std::mutex> guard(context->lock);
-        context->stop_reports->send(std::move(report));
+        if (auto channel = context->stop_reports.lock())
+            channel->send(std::move(report));
     } catch (...) {
         // Nothing may escape into the engine.
     }

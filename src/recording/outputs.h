@@ -6,6 +6,7 @@
 #include "recording/settings.h"
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -26,9 +27,11 @@ struct OutputSpec {
 };
 
 // User data of an output's signal connections; lives until the process ends.
+// Only the receiving end owns the channel, so a context left behind by an
+// ended recording keeps no queue alive.
 struct OutputSignalContext {
     std::mutex lock;
-    ChannelPtr<StopReport> stop_reports;
+    std::weak_ptr<Channel<StopReport>> stop_reports;
     obs_output_t* output = nullptr;
 };
 
