@@ -30,6 +30,18 @@ expect() {
     echo "no \"$1\" event in time" >&2
     exit 1
 }
+# Asks for statistics until the output has written a few frames, so that
+# every file of the soak has something to play.
+encoded_some() {
+    for _ in $(seq 100); do
+        send '{"cmd":"stats"}'
+        expect stats
+        local encoded
+        encoded=$(sed -E 's/.*"encoded":([0-9-]+).*/\1/' <<<"$last")
+        [ "$encoded" -ge 10 ] && return 0
+        sleep 0.1
+    done
+}
 memory() { awk '/^VmRSS/ {print $2}' "/proc/$AGENT_PID/status"; }
 descriptors() { ls "/proc/$AGENT_PID/fd" | wc -l; }
 start() {
@@ -45,6 +57,7 @@ began=$(date +%s)
 for mode in file replay both; do
     for i in $(seq "$cycles"); do
         start "$mode" "$out/files/$mode-$i.mp4"
+        encoded_some
         send '{"cmd":"stop"}'
         expect finished
         [[ "$last" == *'"code":0'* ]] || echo "cycle $mode $i: $last" >&2

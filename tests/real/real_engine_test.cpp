@@ -18,8 +18,9 @@ class DesktopEnvironment : public ::testing::Environment {
 
 const auto* environment = ::testing::AddGlobalTestEnvironment(new DesktopEnvironment);
 
-std::unique_ptr<AgentProcess> real_agent() {
-    auto agent = std::make_unique<AgentProcess>(AgentOptions{.installed_root = KALTO_REAL_ROOT});
+std::unique_ptr<AgentProcess> real_agent(std::map<std::string, std::string> env = {}) {
+    auto agent =
+        std::make_unique<AgentProcess>(AgentOptions{.env = env, .installed_root = KALTO_REAL_ROOT});
     json ready = agent->expect_event("ready", 30s);
     EXPECT_EQ(ready["modules"],
               json({"win-capture", "win-wasapi", "obs-ffmpeg", "obs-x264", "obs-outputs"}));
@@ -198,6 +199,37 @@ TEST(RealEngine, UnwritablePathFailsCleanlyAndTheNextStartWorks) {
     agent->close_input();
     EXPECT_EQ(agent->wait_exit(), 0);
     expect_playable(path, 640, 360);
+}
+
+// Mean volume in dB of the file's sound around one frequency.
+double band_volume(const std::string& path, int frequency) {
+    std::string out = command_output("ffmpeg -hide_banner -nostats -i '" + path +
+                                     "' -vn -af bandpass=f=" + std::to_string(frequency) +
+                                     ":width_type=h:w=60,volumedetect -f null - 2>&1");
+    std::size_t at = out.find("mean_volume: ");
+    return at == std::string::npos ? -1000.0 : std::stod(out.substr(at + 13));
+}
+
+TEST(RealEngine, DesktopSoundComesFromTheSoundServerElseATone) {
+    struct Case {
+        std::map<std::string, std::string> env;
+        int loud, quiet; // the band that must dominate, and one that must not
+    };
+    // The server plays 1000 Hz; without a server the agent's tone is 440 Hz.
+    for (const Case& c :
+         {Case{{}, 1000, 440}, Case{{{"PULSE_SERVER", "unix:/nonexistent/pulse"}}, 440, 1000}}) {
+        auto agent = real_agent(c.env);
+        std::string path = output_dir(*agent) + "/son.mp4";
+        agent->send(start_line(window_start("file", path)));
+        agent->expect_event("started", 20s);
+        EXPECT_FALSE(agent->next_event(3s));
+        agent->close_input();
+        EXPECT_EQ(agent->expect_event("finished", 30s)["code"], 0);
+        EXPECT_EQ(agent->wait_exit(), 0);
+        double loud = band_volume(path, c.loud), quiet = band_volume(path, c.quiet);
+        EXPECT_GT(loud, quiet + 15.0)
+            << c.loud << " Hz: " << loud << " dB, " << c.quiet << " Hz: " << quiet << " dB";
+    }
 }
 
 TEST(RealEngine, StatisticsGrowWithTheRecording) {
