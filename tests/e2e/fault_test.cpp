@@ -12,9 +12,10 @@ json error(const std::string& message) {
     return {{"event", "error"}, {"message", message}};
 }
 
-// The agent's peak resident memory in MiB, where the system tells it.
+// The agent's peak resident memory in MiB, where the system tells it and
+// no sanitizer's own bookkeeping swells it; 0 otherwise.
 double peak_memory_mib(int pid) {
-#ifdef __linux__
+#if defined(__linux__) && !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
     for (std::string line; std::getline(status, line);)
         if (line.rfind("VmHWM:", 0) == 0)
@@ -43,6 +44,9 @@ TEST(Faults, TenMegabyteLines) {
     EXPECT_EQ(agent.wait_exit(), 0);
     // A handful of copies of the line at most.
     EXPECT_LT(peak, 200.0);
+#if defined(__linux__) && !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+    EXPECT_GT(peak, 0.0); // the figure was really read
+#endif
     std::printf("peak resident memory with 10 MB lines: %.1f MiB\n", peak);
 }
 
@@ -53,7 +57,6 @@ TEST(Faults, BurstOfAHundredThousandCommands) {
     for (int i = 0; i < 50000; ++i)
         burst += "{\"cmd\":\"stats\"}\n{\"cmd\":\"save\"}\n";
     agent.send_raw(burst);
-    agent.send(R"({"cmd":"quit"})");
     for (int i = 0; i < 100000; ++i) {
         auto event = agent.next_event(30s);
         ASSERT_TRUE(event) << i;
@@ -61,10 +64,17 @@ TEST(Faults, BurstOfAHundredThousandCommands) {
                   i % 2 ? "aucun tampon de replay en cours" : "aucun enregistrement en cours")
             << i;
     }
-    EXPECT_EQ(*agent.next_event(), json({{"event", "bye"}}));
+    // Read while the agent still runs: an ended process has no memory figures.
     double peak = peak_memory_mib(agent.pid());
+    agent.send(R"({"cmd":"quit"})");
+    EXPECT_EQ(*agent.next_event(), json({{"event", "bye"}}));
     EXPECT_EQ(agent.wait_exit(), 0);
+    // The queued lines (1.6 MB of input) and nothing more than a small multiple of them.
     EXPECT_LT(peak, 200.0);
+#if defined(__linux__) && !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+    EXPECT_GT(peak, 0.0); // the figure was really read
+#endif
+    std::printf("peak resident memory with a burst of 100 000 commands: %.1f MiB\n", peak);
 }
 
 TEST(Faults, ControllerDisappearsMidRecording) {
