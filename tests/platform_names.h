@@ -6,12 +6,14 @@
 
 namespace test_platform {
 #ifdef _WIN32
+inline const std::string agent_file = "kalto-obs.exe";
 inline const std::string library_suffix = ".dll";
 inline const std::string engine_file = "obs.dll";
 inline const std::string graphics_module = "libobs-d3d11";
 inline const std::string graphics_name = "Direct3D 11";
 inline const std::string separator = "\\";
 #else
+inline const std::string agent_file = "kalto-obs";
 inline const std::string library_suffix = ".so";
 inline const std::string engine_file = "obs.so";
 inline const std::string graphics_module = "libobs-opengl";

@@ -4,8 +4,29 @@
 #include <gtest/gtest.h>
 #include <sstream>
 
+#include <filesystem>
 #include <fstream>
 #include <mutex>
+
+std::filesystem::path prepare_tree(const std::string& root, const AgentOptions& options) {
+    namespace fs = std::filesystem;
+    fs::create_directories(fs::path(root) / "tmp");
+    if (!options.installed_root.empty())
+        return fs::path(options.installed_root) / "bin" / "64bit";
+    fs::path bin = fs::path(root) / "bin" / "64bit";
+    fs::create_directories(bin);
+    fs::copy_file(KALTO_AGENT_PATH, bin / test_platform::agent_file);
+    if (!options.engine.empty())
+        fs::copy_file(fs::path(KALTO_FAKES_DIR) / options.engine /
+                          (options.engine + test_platform::library_suffix),
+                      bin / test_platform::engine_file);
+    for (const std::string& module : options.modules) {
+        fs::path dir = fs::path(root) / "core" / module;
+        fs::create_directories(dir);
+        std::ofstream(dir / (module + test_platform::library_suffix)).put('\0');
+    }
+    return bin;
+}
 
 std::vector<std::string> AgentProcess::journal() const {
     std::vector<std::string> lines;

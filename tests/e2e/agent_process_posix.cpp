@@ -63,24 +63,7 @@ AgentProcess::AgentProcess(AgentOptions options) : shared_(new Shared) {
     // Writing to an agent that has already ended must fail, not kill the test.
     std::signal(SIGPIPE, SIG_IGN);
     root_ = make_root();
-    fs::path bin = fs::path(root_) / "bin" / "64bit";
-    fs::create_directories(fs::path(root_) / "tmp");
-    if (!options.installed_root.empty()) {
-        bin = fs::path(options.installed_root) / "bin" / "64bit";
-        options.engine.clear();
-    } else {
-        fs::create_directories(bin);
-        fs::copy_file(KALTO_AGENT_PATH, bin / "kalto-obs");
-    }
-    if (!options.engine.empty())
-        fs::copy_file(fs::path(KALTO_FAKES_DIR) / options.engine /
-                          (options.engine + test_platform::library_suffix),
-                      bin / test_platform::engine_file);
-    for (const std::string& module : options.modules) {
-        fs::path dir = fs::path(root_) / "core" / module;
-        fs::create_directories(dir);
-        std::ofstream(dir / (module + test_platform::library_suffix)).put('\0');
-    }
+    fs::path bin = prepare_tree(root_, options);
 
     std::map<std::string, std::string> env;
     for (char** e = environ; *e; ++e) {
@@ -103,7 +86,7 @@ AgentProcess::AgentProcess(AgentOptions options) : shared_(new Shared) {
 
     std::string cwd =
         options.working_directory.empty() ? root_ + "/tmp" : options.working_directory;
-    std::string exe = (bin / "kalto-obs").string();
+    std::string exe = (bin / test_platform::agent_file).string();
 
     int in[2], out[2], err[2];
     if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC))

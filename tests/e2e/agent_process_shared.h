@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <filesystem>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -23,3 +24,7 @@ struct AgentProcess::Shared {
     void* process = nullptr;
     void* stdin_write = nullptr;
 };
+
+// Lays out the tree the agent runs in below `root` (or uses the installed
+// one) and returns the folder of the agent's executable.
+std::filesystem::path prepare_tree(const std::string& root, const AgentOptions& options);

@@ -82,24 +82,7 @@ std::string make_root() {
 
 AgentProcess::AgentProcess(AgentOptions options) : shared_(new Shared) {
     root_ = make_root();
-    fs::path bin = fs::path(root_) / "bin" / "64bit";
-    fs::create_directories(fs::path(root_) / "tmp");
-    if (!options.installed_root.empty()) {
-        bin = fs::path(options.installed_root) / "bin" / "64bit";
-        options.engine.clear();
-    } else {
-        fs::create_directories(bin);
-        fs::copy_file(KALTO_AGENT_PATH, bin / "kalto-obs.exe");
-    }
-    if (!options.engine.empty())
-        fs::copy_file(fs::path(KALTO_FAKES_DIR) / options.engine /
-                          (options.engine + test_platform::library_suffix),
-                      bin / test_platform::engine_file);
-    for (const std::string& module : options.modules) {
-        fs::path dir = fs::path(root_) / "core" / module;
-        fs::create_directories(dir);
-        std::ofstream(dir / (module + test_platform::library_suffix)).put('\0');
-    }
+    fs::path bin = prepare_tree(root_, options);
 
     std::map<std::wstring, std::wstring> env;
     if (wchar_t* block = GetEnvironmentStringsW()) {
@@ -134,7 +117,7 @@ AgentProcess::AgentProcess(AgentOptions options) : shared_(new Shared) {
     startup.hStdInput = in_read;
     startup.hStdOutput = out_write;
     startup.hStdError = err_write;
-    std::wstring exe = (bin / "kalto-obs.exe").wstring();
+    std::wstring exe = (bin / test_platform::agent_file).wstring();
     std::wstring command = L"\"" + exe + L"\"";
     std::wstring cwd =
         wide(options.working_directory.empty() ? root_ + "\\tmp" : options.working_directory);
