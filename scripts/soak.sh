@@ -51,7 +51,7 @@ start() {
 
 expect ready
 # One cycle first, so that what the engine sets up once is in the baseline.
-start file "$out/files/warmup.mp4"; send '{"cmd":"stop"}'; expect finished
+start file "$out/files/warmup.mp4"; encoded_some; send '{"cmd":"stop"}'; expect finished
 rss_before=$(memory); fds_before=$(descriptors)
 began=$(date +%s)
 for mode in file replay both; do
