@@ -34,6 +34,10 @@ void* open_library(const std::string& path, std::string& error);
 void* library_symbol(void* library, const char* name, std::string& error);
 void close_library(void* library);
 
+// Gives the memory freed by an ended recording back to the system where the
+// allocator keeps it otherwise.
+void release_free_memory();
+
 // Blocks until some bytes arrive: the count, 0 at the end of input, -1 on failure.
 long read_standard_input(char* buffer, std::size_t size);
 

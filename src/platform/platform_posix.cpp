@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <dlfcn.h>
 #include <filesystem>
+#include <malloc.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -86,6 +87,12 @@ void* library_symbol(void* library, const char* name, std::string& error) {
 
 void close_library(void* library) {
     dlclose(library);
+}
+
+void release_free_memory() {
+    // glibc keeps freed pages in per-thread arenas; the engine's encoder threads
+    // leave many behind after each recording.
+    malloc_trim(0);
 }
 
 long read_standard_input(char* buffer, std::size_t size) {

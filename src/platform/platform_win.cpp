@@ -140,6 +140,8 @@ void close_library(void* library) {
     FreeLibrary(static_cast<HMODULE>(library));
 }
 
+void release_free_memory() {}
+
 long read_standard_input(char* buffer, std::size_t size) {
     DWORD read = 0;
     if (ReadFile(GetStdHandle(STD_INPUT_HANDLE), buffer, static_cast<DWORD>(size), &read, nullptr))

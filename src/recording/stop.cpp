@@ -1,6 +1,7 @@
 #include "recording/stop.h"
 
 #include "api/engine_api.h"
+#include "platform/platform.h"
 #include "protocol/event_writer.h"
 #include "recording/frame_probe.h"
 #include "recording/release.h"
@@ -38,6 +39,7 @@ void stop_recording(Recording recording) {
     }
 
     release_sources_and_encoders(recording.sources, recording.encoders);
+    platform::release_free_memory();
 
     nlohmann::json error = nullptr;
     if (outcome.code != 0)
