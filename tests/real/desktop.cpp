@@ -116,10 +116,28 @@ const Desktop& desktop() {
     return *current;
 }
 
-void stop_desktop() {
-    for (auto it = children.rbegin(); it != children.rend(); ++it) {
-        kill(*it, SIGTERM);
-        waitpid(*it, nullptr, 0);
+void end_processes(const std::vector<pid_t>& pids, std::chrono::milliseconds grace) {
+    for (pid_t pid : pids)
+        kill(pid, SIGTERM);
+    // A child that hangs in its own exit gets SIGKILL once the grace period is over.
+    auto until = std::chrono::steady_clock::now() + grace;
+    std::vector<pid_t> left = pids;
+    while (!left.empty()) {
+        std::erase_if(left, [](pid_t pid) { return waitpid(pid, nullptr, WNOHANG) != 0; });
+        if (left.empty())
+            break;
+        if (std::chrono::steady_clock::now() >= until) {
+            for (pid_t pid : left) {
+                kill(pid, SIGKILL);
+                waitpid(pid, nullptr, 0);
+            }
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
+}
+
+void stop_desktop() {
+    end_processes(std::vector<pid_t>(children.rbegin(), children.rend()), std::chrono::seconds(5));
     children.clear();
 }

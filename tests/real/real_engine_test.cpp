@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -258,6 +261,21 @@ TEST(RealEngine, StatisticsGrowWithTheRecording) {
     agent->close_input();
     EXPECT_EQ(agent->expect_event("finished", 30s)["code"], 0);
     EXPECT_EQ(agent->wait_exit(), 0);
+}
+
+TEST(Desktop, TeardownEndsAChildThatIgnoresTerminationWithinItsGrace) {
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        signal(SIGTERM, SIG_IGN);
+        for (;;)
+            pause();
+    }
+    auto before = std::chrono::steady_clock::now();
+    end_processes({child}, 300ms);
+    EXPECT_LT(std::chrono::steady_clock::now() - before, 5s);
+    // Reaped: nothing of it is left to wait for.
+    EXPECT_EQ(waitpid(child, nullptr, WNOHANG), -1);
 }
 
 } // namespace
