@@ -1,6 +1,9 @@
-// The engine library the agent loads on Linux: the system's libobs, plus the
-// divisor-taking raw-video entry point that libobs 29 does not have yet.
-// Every other entry point is found in libobs itself, which this library needs.
+// The engine library the agent loads on Linux when the system's libobs lacks
+// the divisor-taking raw-video entry point (libobs 29): libobs itself, which
+// this library needs, plus that entry point. Every other entry point is found
+// in libobs. On an engine that has its own, both functions here only forward
+// to it: libobs 30 implements obs_add_raw_video_callback through
+// obs_add_raw_video_callback2, so wrapping it there would call back into us.
 #include <obs.h>
 
 #include <dlfcn.h>
@@ -10,6 +13,8 @@
 namespace {
 
 using RawCallback = void (*)(void*, video_data*);
+using AddFunction = void (*)(const video_scale_info*, uint32_t, RawCallback, void*);
+using RemoveFunction = void (*)(RawCallback, void*);
 
 struct Divided {
     RawCallback callback;
@@ -30,7 +35,12 @@ void divided_frame(void* data, video_data* frame) {
         entry->callback(entry->param, frame);
 }
 
-using RemoveFunction = void (*)(RawCallback, void*);
+// The engine's own entry points, found past this library.
+AddFunction engine_add2() {
+    static auto add =
+        reinterpret_cast<AddFunction>(dlsym(RTLD_NEXT, "obs_add_raw_video_callback2"));
+    return add;
+}
 
 RemoveFunction engine_remove() {
     static auto remove =
@@ -43,6 +53,10 @@ RemoveFunction engine_remove() {
 extern "C" __attribute__((visibility("default"))) void
 obs_add_raw_video_callback2(const video_scale_info* conversion, uint32_t divisor,
                             RawCallback callback, void* param) {
+    if (AddFunction native = engine_add2()) {
+        native(conversion, divisor, callback, param);
+        return;
+    }
     auto* entry = new Divided{callback, param, divisor ? divisor : 1, 0};
     {
         std::lock_guard<std::mutex> guard(registry_lock);
@@ -56,7 +70,7 @@ obs_add_raw_video_callback2(const video_scale_info* conversion, uint32_t divisor
 extern "C" __attribute__((visibility("default"))) void
 obs_remove_raw_video_callback(RawCallback callback, void* param) {
     Divided* found = nullptr;
-    {
+    if (!engine_add2()) {
         std::lock_guard<std::mutex> guard(registry_lock);
         auto& entries = registry();
         for (auto it = entries.begin(); it != entries.end(); ++it) {

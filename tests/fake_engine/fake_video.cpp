@@ -107,6 +107,15 @@ FAKE_EXPORT void obs_add_raw_video_callback2(const video_scale_info* conversion,
     callbacks.push_back({callback, param, divisor ? divisor : 1});
 }
 
+#ifdef FAKE_RAW_VIDEO_THROUGH_V2
+// As libobs 30 does it: the older entry point is the newer one with divisor 1,
+// called through the dynamic linker so that a library in front may take it.
+FAKE_EXPORT void obs_add_raw_video_callback(const video_scale_info* conversion,
+                                            raw_video_callback_t callback, void* param) {
+    obs_add_raw_video_callback2(conversion, 1, callback, param);
+}
+#endif
+
 FAKE_EXPORT void obs_remove_raw_video_callback(raw_video_callback_t callback, void* param) {
     journal(std::string("obs_remove_raw_video_callback") + (param ? " param" : " null"));
     std::lock_guard<std::mutex> guard(callbacks_lock);
