@@ -9,6 +9,8 @@ bash scripts/install-deps.sh
 # The sources keep the repository's format.
 git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
 cmake --workflow --preset default
+# What a packager builds: Release (-O3), warnings as errors.
+cmake --workflow --preset release
 cmake --workflow --preset asan
 # Reader thread, engine callbacks, event writer, probe lock and stop channels under ThreadSanitizer.
 cmake --workflow --preset tsan
