@@ -191,5 +191,11 @@ std::optional<std::string> read_json(std::string_view text, JsonTopLevelHooks& h
     bool ok = nlohmann::json::sax_parse(first, last, &builder);
     if (!ok && !builder.fault)
         return "invalid JSON" + json_position(static_cast<std::size_t>(cursor - text.data()));
+    // The library takes a NUL byte for the end of its input: one after a
+    // complete value would hide whatever follows it.
+    std::size_t nul = text.find('\0');
+    if (ok && nul != std::string_view::npos)
+        return "syntax error while parsing value - unexpected '<U+0000>'; expected end of input" +
+               json_position(nul + 1);
     return builder.fault;
 }

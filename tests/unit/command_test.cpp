@@ -83,7 +83,21 @@ INSTANTIATE_TEST_SUITE_P(
         FaultCase{R"({"cmd":"stop"} {"cmd":"stop"})", "syntax error", true},
         FaultCase{R"({"cmd":"stop",})", "syntax error", true},
         FaultCase{"{'cmd':'stop'}", "syntax error", true},
-        FaultCase{R"({"cmd":"stop"} x)", "syntax error", true},
+        FaultCase{R"({"cmd":"stop"} x)", "syntax error while parsing value - invalid literal; last "
+                                         R"(read: '"stop"} x'; expected end of input)" +
+                                             at + "16"},
+        FaultCase{R"({"cmd":"stop"}])",
+                  "syntax error while parsing value - unexpected ']'; expected end of input" + at +
+                      "15"},
+        // Nothing after a NUL byte may vanish: it is trailing text like any other.
+        FaultCase{
+            std::string("{\"cmd\":\"stats\"}\0{\"cmd\":\"quit\"}", 30),
+            "syntax error while parsing value - unexpected '<U+0000>'; expected end of input" + at +
+                "16"},
+        FaultCase{
+            std::string("{\"cmd\":\"stats\"} \0", 17),
+            "syntax error while parsing value - unexpected '<U+0000>'; expected end of input" + at +
+                "17"},
         FaultCase{"NaN", "syntax error", true},
         // A tag fault comes before a later syntax fault, as it was read first.
         FaultCase{R"({"cmd":"Stop", oops)", "unknown variant `Stop`", true},
