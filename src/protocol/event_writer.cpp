@@ -1,5 +1,7 @@
 #include "protocol/event_writer.h"
 
+#include "protocol/json_number.h"
+
 #include <cstdio>
 #include <mutex>
 
@@ -12,10 +14,45 @@ std::mutex& output_lock() {
     return *lock;
 }
 
+std::string scalar_text(const nlohmann::json& value) {
+    return value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+// The library's compact form, except for numbers with a fraction, which it
+// does not always print in their shortest form.
+void append_value(std::string& line, const nlohmann::json& value) {
+    if (value.is_object()) {
+        line += '{';
+        bool first = true;
+        for (const auto& [name, member] : value.items()) {
+            if (!first)
+                line += ',';
+            first = false;
+            line += scalar_text(name);
+            line += ':';
+            append_value(line, member);
+        }
+        line += '}';
+    } else if (value.is_array()) {
+        line += '[';
+        for (std::size_t i = 0; i < value.size(); ++i) {
+            if (i > 0)
+                line += ',';
+            append_value(line, value[i]);
+        }
+        line += ']';
+    } else if (value.is_number_float()) {
+        line += json_number_text(value.get<double>());
+    } else {
+        line += scalar_text(value);
+    }
+}
+
 } // namespace
 
 std::string format_event_line(const nlohmann::json& event) {
-    std::string line = event.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    std::string line;
+    append_value(line, event);
     line += '\n';
     return line;
 }

@@ -1,8 +1,11 @@
 #include "protocol/event_writer.h"
 
 #include <cmath>
+#include <cstdlib>
 #include <gtest/gtest.h>
 #include <limits>
+#include <random>
+#include <regex>
 
 namespace {
 
@@ -53,6 +56,37 @@ TEST(EventLine, FollowsTheLineFormat) {
     };
     for (const Case& c : cases)
         EXPECT_EQ(format_event_line(c.event), c.line + "\n");
+}
+
+TEST(EventLine, NumbersAreTheShortestTextThatReadsBack) {
+    struct Case {
+        double value;
+        std::string text;
+    };
+    // The first two the library's own printer gave longer; the others pin the layout.
+    for (const Case& c :
+         {Case{0.1032707, "0.1032707"}, Case{0.00073464, "0.00073464"}, Case{-0.0, "-0.0"},
+          Case{1e14, "100000000000000.0"}, Case{1e15, "1e+15"}, Case{0.0001, "0.0001"},
+          Case{1.5e-5, "1.5e-05"}, Case{-2.5e100, "-2.5e+100"}, Case{123.456, "123.456"}})
+        EXPECT_EQ(format_event_line(json{{"v", c.value}}), "{\"v\":" + c.text + "}\n") << c.text;
+
+    // Wherever the library's text was already shortest, ours has the same layout.
+    const std::regex digit("[0-9]");
+    std::mt19937_64 random(7);
+    for (int i = 0; i < 200000; ++i) {
+        double value =
+            std::ldexp(static_cast<double>(random() >> 11), static_cast<int>(random() % 120) - 90);
+        std::string ours = format_event_line(json{{"v", value}});
+        std::string library = json{{"v", value}}.dump() + "\n";
+        ours = ours.substr(5, ours.size() - 7);
+        library = library.substr(5, library.size() - 7);
+        ASSERT_EQ(std::strtod(ours.c_str(), nullptr), value) << ours;
+        ASSERT_LE(ours.size(), library.size()) << ours << " " << library;
+        if (ours.size() == library.size()) {
+            ASSERT_EQ(std::regex_replace(ours, digit, "d"),
+                      std::regex_replace(library, digit, "d"));
+        }
+    }
 }
 
 } // namespace

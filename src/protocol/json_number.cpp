@@ -1,0 +1,43 @@
+#include "protocol/json_number.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+
+std::string json_number_text(double value) {
+    if (!std::isfinite(value))
+        return "null";
+    std::string text = std::signbit(value) ? "-" : "";
+    value = std::fabs(value);
+    if (value == 0.0)
+        return text + "0.0";
+
+    // Shortest round-trip digits, in the form "d.ddde±x".
+    char buffer[32];
+    auto [end, error] =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific);
+    std::string scientific(buffer, error == std::errc() ? end : buffer);
+    std::size_t e = scientific.find('e');
+    std::string digits;
+    for (std::size_t i = 0; i < e; ++i)
+        if (scientific[i] != '.')
+            digits += scientific[i];
+    int k = static_cast<int>(digits.size());
+    int n = std::atoi(scientific.c_str() + e + 1) + 1; // where the decimal point goes
+
+    constexpr int min_exponent = -4, max_exponent = 15;
+    if (k <= n && n <= max_exponent)
+        return text + digits + std::string(static_cast<std::size_t>(n - k), '0') + ".0";
+    if (0 < n && n <= max_exponent)
+        return text + digits.substr(0, static_cast<std::size_t>(n)) + "." +
+               digits.substr(static_cast<std::size_t>(n));
+    if (min_exponent < n && n <= 0)
+        return text + "0." + std::string(static_cast<std::size_t>(-n), '0') + digits;
+    text += digits.substr(0, 1);
+    if (k > 1)
+        text += "." + digits.substr(1);
+    int exponent = n - 1;
+    text += exponent < 0 ? "e-" : "e+";
+    std::string magnitude = std::to_string(std::abs(exponent));
+    return text + (magnitude.size() < 2 ? "0" : "") + magnitude;
+}
