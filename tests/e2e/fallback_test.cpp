@@ -94,6 +94,35 @@ TEST(BlackImage, NoFallbackWhileCommandsKeepArriving) {
     EXPECT_EQ(agent->wait_exit(), 0);
 }
 
+TEST(BlackImage, SixBlackFramesInARowAndNotFiveMakeTheNextMethodTakeOver) {
+    for (int delivered : {5, 6}) {
+        auto agent = std::make_unique<AgentProcess>(
+            AgentOptions{.env = {{"FAKE_OBS_TICK_MS", "2"},
+                                 {"FAKE_OBS_LUMA", "window_capture=16"},
+                                 {"FAKE_OBS_DELIVERED_FRAMES", std::to_string(delivered)}}});
+        agent->expect_event("ready");
+        agent->send(start_line());
+        agent->expect_event("started");
+        // Every frame the engine will give has been examined before the loop idles.
+        json stats;
+        for (auto until = std::chrono::steady_clock::now() + 10s;
+             std::chrono::steady_clock::now() < until;) {
+            agent->send(R"({"cmd":"stats"})");
+            stats = agent->expect_event("stats");
+            if (stats["examined"] == delivered)
+                break;
+        }
+        ASSERT_EQ(stats["examined"], delivered);
+        std::optional<json> next = agent->next_event(1500ms);
+        if (delivered == 6)
+            EXPECT_EQ(next.value_or(json())["event"], "source");
+        else
+            EXPECT_FALSE(next) << *next;
+        agent->close_input();
+        EXPECT_EQ(agent->wait_exit(), 0);
+    }
+}
+
 TEST(BlackImage, MaskSuspendsTheProbeAndTheFallback) {
     auto agent = black_agent("window_capture=120");
     agent->send(start_line());

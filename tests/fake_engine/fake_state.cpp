@@ -51,6 +51,8 @@ FakeScript read_script() {
         s.stop_delay_ms = std::atoi(env("FAKE_OBS_STOP_DELAY_MS").c_str());
     if (!env("FAKE_OBS_TICK_MS").empty())
         s.tick_ms = std::atoi(env("FAKE_OBS_TICK_MS").c_str());
+    if (!env("FAKE_OBS_DELIVERED_FRAMES").empty())
+        s.delivered_frames = std::atol(env("FAKE_OBS_DELIVERED_FRAMES").c_str());
     auto stats = pairs(env("FAKE_OBS_STATS"));
     if (stats.count("fps"))
         s.fps = std::atof(stats["fps"].c_str());

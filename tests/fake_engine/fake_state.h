@@ -74,6 +74,7 @@ struct FakeScript {
     int stop_delay_ms = 30;
     int save_delay_ms = 20;
     int tick_ms = 0;
+    long delivered_frames = -1; // frames each raw-video callback receives; -1 for all
     double fps = -1;
     std::uint32_t lagged = 0;
     int dropped = 0;

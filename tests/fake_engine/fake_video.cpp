@@ -15,6 +15,7 @@ struct RawCallback {
     raw_video_callback_t callback;
     void* param;
     std::uint32_t divisor;
+    long delivered = 0;
 };
 
 constexpr std::uint8_t black_luma = 16;
@@ -54,9 +55,13 @@ void render_tick(std::vector<std::uint8_t>& frame) {
     data.data[1] = frame.data() + luma_size;
     data.linesize[1] = width;
     data.timestamp = tick;
-    for (const RawCallback& entry : callbacks)
-        if (tick % entry.divisor == 0)
-            entry.callback(entry.param, &data);
+    long limit = script().delivered_frames;
+    for (RawCallback& entry : callbacks) {
+        if (tick % entry.divisor != 0 || (limit >= 0 && entry.delivered >= limit))
+            continue;
+        ++entry.delivered;
+        entry.callback(entry.param, &data);
+    }
 }
 
 void run_video() {
