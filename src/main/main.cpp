@@ -8,6 +8,7 @@
 #include <memory>
 
 int main() {
+    platform::limit_allocator_arenas();
     platform::prepare_standard_streams();
     if (int failure = bring_up()) {
         std::fflush(stdout);

@@ -34,6 +34,10 @@ void* open_library(const std::string& path, std::string& error);
 void* library_symbol(void* library, const char* name, std::string& error);
 void close_library(void* library);
 
+// Bounds the allocator's per-thread arenas, before any thread exists, so that
+// what the engine's threads free can be given back.
+void limit_allocator_arenas();
+
 // Gives the memory freed by an ended recording back to the system where the
 // allocator keeps it otherwise.
 void release_free_memory();

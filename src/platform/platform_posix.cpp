@@ -89,6 +89,12 @@ void close_library(void* library) {
     dlclose(library);
 }
 
+void limit_allocator_arenas() {
+    // Two arenas for the two cores we plan for; without a bound glibc makes up to
+    // eight per core, each keeping pages the engine's short-lived threads freed.
+    mallopt(M_ARENA_MAX, 2);
+}
+
 void release_free_memory() {
     // glibc keeps freed pages in per-thread arenas; the engine's encoder threads
     // leave many behind after each recording.

@@ -140,6 +140,8 @@ void close_library(void* library) {
     FreeLibrary(static_cast<HMODULE>(library));
 }
 
+void limit_allocator_arenas() {}
+
 void release_free_memory() {}
 
 long read_standard_input(char* buffer, std::size_t size) {
