@@ -26,21 +26,6 @@ obs_video_info bring_up_video() {
     return engine_video_info(60, 1920, 1080, 1920, 1080);
 }
 
-// On Linux the engine needs its windowing system before it starts.
-void select_window_system() {
-    platform::WindowSystem system = platform::connect_window_system();
-    if (system.nix_platform < 0)
-        return;
-    auto set_platform =
-        reinterpret_cast<obs_set_nix_platform_fn>(engine_optional_entry("obs_set_nix_platform"));
-    auto set_display = reinterpret_cast<obs_set_nix_platform_display_fn>(
-        engine_optional_entry("obs_set_nix_platform_display"));
-    if (set_platform)
-        set_platform(system.nix_platform);
-    if (set_display && system.display)
-        set_display(system.display);
-}
-
 std::vector<std::string> load_modules(const std::string& root) {
     const EngineApi& api = engine();
     std::vector<std::string> loaded;
@@ -105,7 +90,10 @@ int bring_up() {
     std::string root = install_root(directory);
     std::string config = join_path(platform::temp_directory(), "kalto-obs");
     platform::create_directories(config);
-    select_window_system();
+    platform::select_engine_display(
+        {reinterpret_cast<obs_set_nix_platform_fn>(engine_optional_entry("obs_set_nix_platform")),
+         reinterpret_cast<obs_set_nix_platform_display_fn>(
+             engine_optional_entry("obs_set_nix_platform_display"))});
 
     std::string config_text = to_engine_text(sanitize_utf8(config));
     if (!api.obs_startup("fr-FR", config_text.c_str(), nullptr)) {

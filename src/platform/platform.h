@@ -34,10 +34,6 @@ void* open_library(const std::string& path, std::string& error);
 void* library_symbol(void* library, const char* name, std::string& error);
 void close_library(void* library);
 
-// Bounds the allocator's per-thread arenas, before any thread exists, so that
-// what the engine's threads free can be given back.
-void limit_allocator_arenas();
-
 // Gives the memory freed by an ended recording back to the system where the
 // allocator keeps it otherwise.
 void release_free_memory();
@@ -45,12 +41,18 @@ void release_free_memory();
 // Blocks until some bytes arrive: the count, 0 at the end of input, -1 on failure.
 long read_standard_input(char* buffer, std::size_t size);
 
-// The windowing system the engine must use on Linux, connected before its
-// start-up; `nix_platform` is -1 where nothing is to be set.
-struct WindowSystem {
-    int nix_platform = -1;
-    void* display = nullptr;
+// Bounds the allocator's per-thread arenas, before any thread exists, so that
+// what the engine's threads free can be given back.
+void limit_allocator_arenas();
+
+// The engine's entry points that choose its windowing system on Linux; either
+// may be null where the engine has none.
+struct EngineDisplaySetters {
+    void (*set_platform)(int) = nullptr;
+    void (*set_display)(void*) = nullptr;
 };
-WindowSystem connect_window_system();
+// Connects to the windowing system the engine must use, if any, and hands it to
+// the engine, before the engine starts.
+void select_engine_display(const EngineDisplaySetters& setters);
 
 } // namespace platform

@@ -130,22 +130,26 @@ bool environment_set(const char* name) {
 
 } // namespace
 
-WindowSystem connect_window_system() {
+void select_engine_display(const EngineDisplaySetters& setters) {
     constexpr int x11_egl = 1;
     constexpr int wayland = 2;
-    WindowSystem system;
+    int chosen = -1;
+    void* display = nullptr;
     if (environment_set("DISPLAY")) {
-        system.nix_platform = x11_egl;
-        system.display = call_connect("libX11.so.6", "XOpenDisplay");
+        chosen = x11_egl;
+        display = call_connect("libX11.so.6", "XOpenDisplay");
     } else if (environment_set("WAYLAND_DISPLAY")) {
         // The engine crashes on Wayland without a display: select it only once connected.
-        void* display = call_connect("libwayland-client.so.0", "wl_display_connect");
-        if (display) {
-            system.nix_platform = wayland;
-            system.display = display;
-        }
+        display = call_connect("libwayland-client.so.0", "wl_display_connect");
+        if (display)
+            chosen = wayland;
     }
-    return system;
+    if (chosen < 0)
+        return;
+    if (setters.set_platform)
+        setters.set_platform(chosen);
+    if (setters.set_display && display)
+        setters.set_display(display);
 }
 
 } // namespace platform

@@ -140,8 +140,6 @@ void close_library(void* library) {
     FreeLibrary(static_cast<HMODULE>(library));
 }
 
-void limit_allocator_arenas() {}
-
 void release_free_memory() {}
 
 long read_standard_input(char* buffer, std::size_t size) {
@@ -152,8 +150,9 @@ long read_standard_input(char* buffer, std::size_t size) {
     return GetLastError() == ERROR_BROKEN_PIPE ? 0 : -1;
 }
 
-WindowSystem connect_window_system() {
-    return {};
-}
+void limit_allocator_arenas() {}
+
+// Windows has one windowing system: nothing to choose.
+void select_engine_display(const EngineDisplaySetters&) {}
 
 } // namespace platform
