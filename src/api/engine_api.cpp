@@ -1,5 +1,6 @@
 #include "api/engine_api.h"
 
+#include "common/exit_codes.h"
 #include "platform/platform.h"
 
 #include <atomic>
@@ -57,7 +58,7 @@ const EngineApi& engine() {
     if (!table) {
         std::fputs("libobs non chargée\n", stderr);
         std::fflush(stderr);
-        std::_Exit(70);
+        std::_Exit(exit_code::broken_invariant);
     }
     return *table;
 }

@@ -3,6 +3,7 @@
 #include "api/engine_api.h"
 #include "api/engine_log.h"
 #include "api/engine_text.h"
+#include "common/exit_codes.h"
 #include "platform/platform.h"
 #include "protocol/event_writer.h"
 #include "recording/encoders.h"
@@ -14,9 +15,6 @@ const std::vector<std::string> engine_modules = {
     "win-capture", "win-wasapi", "obs-ffmpeg", "obs-x264", "obs-nvenc", "obs-qsv11", "obs-outputs"};
 
 namespace {
-
-constexpr int exit_library = 2;
-constexpr int exit_engine = 3;
 
 obs_audio_info bring_up_audio() {
     return {48000, engine_const::speakers_stereo};
@@ -82,7 +80,7 @@ int bring_up() {
 
     if (auto failure = load_engine(join_path(directory, platform::engine_library_file))) {
         emit_error(platform::library_failure_prefix + *failure);
-        return exit_library;
+        return exit_code::engine_library;
     }
     const EngineApi& api = engine();
     api.base_set_log_handler(engine_log_handler, nullptr);
@@ -98,19 +96,19 @@ int bring_up() {
     std::string config_text = to_engine_text(sanitize_utf8(config));
     if (!api.obs_startup("fr-FR", config_text.c_str(), nullptr)) {
         emit_error("libobs ne démarre pas");
-        return exit_engine;
+        return exit_code::engine_start;
     }
     obs_audio_info audio = bring_up_audio();
     if (!api.obs_reset_audio(&audio)) {
         emit_error("son : initialisation refusée");
-        return exit_engine;
+        return exit_code::engine_start;
     }
     obs_video_info video = bring_up_video();
     int reset = api.obs_reset_video(&video);
     if (reset != engine_const::video_success) {
         emit_error(std::string(platform::graphics_failure_name) +
                    " : initialisation refusée (code " + std::to_string(reset) + ")");
-        return exit_engine;
+        return exit_code::engine_start;
     }
 
     std::vector<std::string> modules = load_modules(root);
@@ -120,5 +118,5 @@ int bring_up() {
                 {"version", from_engine_text(api.obs_get_version_string())},
                 {"modules", modules},
                 {"encoders", list_encoder_types()}});
-    return 0;
+    return exit_code::normal;
 }

@@ -1,6 +1,7 @@
 #include "main/command_loop.h"
 
 #include "api/engine_api.h"
+#include "common/exit_codes.h"
 #include "protocol/command.h"
 #include "protocol/event_writer.h"
 #include "recording/black_image.h"
@@ -114,5 +115,5 @@ int run_command_loop(LineChannel& lines) {
     }
     engine().obs_shutdown();
     emit_event({{"event", "bye"}});
-    return 0;
+    return exit_code::normal;
 }

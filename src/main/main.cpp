@@ -1,3 +1,4 @@
+#include "common/exit_codes.h"
 #include "main/bring_up.h"
 #include "main/command_loop.h"
 #include "main/line_reader.h"
@@ -20,7 +21,7 @@ int main() {
     if (!start_line_reader(lines)) {
         std::fputs("failed to spawn thread\n", stderr);
         std::fflush(stderr);
-        std::_Exit(101);
+        std::_Exit(exit_code::no_reader_thread);
     }
     return run_command_loop(*lines);
 }
