@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/utf8.h"
+
 #include <string>
 #include <string_view>
 
@@ -8,8 +10,3 @@ std::string to_engine_text(std::string_view text);
 
 // Text from the engine: invalid UTF-8 replaced by U+FFFD, null read as empty.
 std::string from_engine_text(const char* text);
-
-// Replaces every invalid UTF-8 sequence (maximal subpart) by U+FFFD.
-std::string sanitize_utf8(std::string_view text);
-
-bool is_valid_utf8(std::string_view text);

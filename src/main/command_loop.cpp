@@ -2,6 +2,7 @@
 
 #include "api/engine_api.h"
 #include "common/exit_codes.h"
+#include "common/utf8.h"
 #include "protocol/command.h"
 #include "protocol/event_writer.h"
 #include "recording/black_image.h"
@@ -25,18 +26,6 @@ bool is_white_space(char32_t c) {
     return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
            (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F ||
            c == 0x205F || c == 0x3000;
-}
-
-// Decodes one code point of valid UTF-8 (the reader delivers nothing else).
-char32_t next_code_point(std::string_view text, std::size_t& i) {
-    auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-    unsigned char lead = byte(i);
-    int follow = lead < 0x80 ? 0 : lead < 0xE0 ? 1 : lead < 0xF0 ? 2 : 3;
-    char32_t c = follow == 0 ? lead : lead & (0x3F >> follow);
-    ++i;
-    for (int k = 0; k < follow && i < text.size(); ++k, ++i)
-        c = (c << 6) | (byte(i) & 0x3F);
-    return c;
 }
 
 LoopStep dispatch(Command command, std::optional<Recording>& active) {
@@ -77,7 +66,7 @@ LoopStep dispatch(Command command, std::optional<Recording>& active) {
 
 bool is_blank_line(std::string_view line) {
     for (std::size_t i = 0; i < line.size();)
-        if (!is_white_space(next_code_point(line, i)))
+        if (!is_white_space(decode_code_point(line, i)))
             return false;
     return true;
 }

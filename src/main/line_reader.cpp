@@ -1,6 +1,6 @@
 #include "main/line_reader.h"
 
-#include "api/engine_text.h"
+#include "common/utf8.h"
 #include "platform/platform.h"
 
 #include <algorithm>
