@@ -1,6 +1,5 @@
 #include "protocol/json_reader.h"
 
-#include <cstdio>
 #include <iterator>
 #include <nlohmann/json.hpp>
 
@@ -32,27 +31,21 @@ struct CountingIterator {
     bool operator!=(const CountingIterator& other) const { return at != other.at; }
 };
 
-// Turns the library's parse error text into "<what> at line <l> column <c>".
-std::string describe_syntax_fault(const std::string& what, std::size_t fallback_column) {
-    std::string message = what;
-    std::size_t line = 1, column = fallback_column;
-    const std::string marker = "parse error at line ";
-    std::size_t at = message.find(marker);
-    if (at != std::string::npos) {
-        unsigned long l = 0, c = 0;
-        if (std::sscanf(message.c_str() + at + marker.size(), "%lu, column %lu", &l, &c) == 2) {
-            line = l;
-            column = c;
-        }
-        std::size_t colon = message.find(": ", at);
+// The library's own wording of a syntax fault, without the "[json.exception.
+// parse_error.<id>] parse error at line <l>, column <c>: " that leads it; the
+// position itself is taken from the parser, not from this text.
+std::string syntax_fault_text(const nlohmann::detail::exception& ex) {
+    std::string message = ex.what();
+    std::size_t name_end = message.find("] ");
+    if (message.rfind("[json.exception.", 0) == 0 && name_end != std::string::npos)
+        message.erase(0, name_end + 2);
+    const std::string located = "parse error at line ";
+    if (message.rfind(located, 0) == 0) {
+        std::size_t colon = message.find(": ");
         if (colon != std::string::npos)
-            message = message.substr(colon + 2);
-    } else if (message.rfind("[json.exception.", 0) == 0) {
-        std::size_t space = message.find("] ");
-        if (space != std::string::npos)
-            message = message.substr(space + 2);
+            message.erase(0, colon + 2);
     }
-    return message + " at line " + std::to_string(line) + " column " + std::to_string(column);
+    return message;
 }
 
 class TreeBuilder : public nlohmann::json_sax<nlohmann::json> {
@@ -108,10 +101,11 @@ class TreeBuilder : public nlohmann::json_sax<nlohmann::json> {
         return true;
     }
 
-    bool parse_error(std::size_t, const std::string&,
+    // `position` counts the bytes read; on a single line that is the column.
+    bool parse_error(std::size_t position, const std::string&,
                      const nlohmann::detail::exception& ex) override {
         if (!fault)
-            fault = describe_syntax_fault(ex.what(), column());
+            fault = syntax_fault_text(ex) + json_position(position);
         return false;
     }
 
