@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds and tests the project against libobs 30 inside a Debian 13 root.
 # The root is made once with debootstrap and kept in $KALTO_DEBIAN13_ROOT
-# (default /var/cache/kalto-obs/debian13); later runs reuse it. Needs root.
+# (default /var/cache/kalto-obs/debian13); later runs reuse it and only add the
+# packages it lacks. Needs root.
 # Usage: scripts/debian13.sh [ctest arguments, default: the ABI layout and real-engine tests]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -10,7 +11,7 @@ root=${KALTO_DEBIAN13_ROOT:-/var/cache/kalto-obs/debian13}
 mirror=${KALTO_DEBIAN_MIRROR:-http://deb.debian.org/debian}
 packages=(
     cmake g++ make pkg-config libgtest-dev nlohmann-json3-dev
-    libobs-dev obs-studio libx11-dev libpulse-dev pulseaudio
+    libobs-dev obs-studio libx11-dev libxcomposite-dev libxext-dev pulseaudio
     xvfb x11-utils ffmpeg python3 python3-jsonschema
 )
 
@@ -44,10 +45,12 @@ if [ ! -f "$root/.kalto-base" ]; then
     debootstrap --variant=minbase trixie "$root" "$mirror"
     touch "$root/.kalto-base"
 fi
-if [ ! -f "$root/.kalto-ready" ]; then
+missing=$(in_root bash -c 'for p; do
+    dpkg-query -W -f="\${Status}" "$p" 2>/dev/null | grep -q "install ok installed" || echo "$p"
+done' bash "${packages[@]}")
+if [ -n "$missing" ]; then
     in_root apt-get update
-    in_root apt-get install -y --no-install-recommends "${packages[@]}"
-    touch "$root/.kalto-ready"
+    in_root apt-get install -y --no-install-recommends $missing
 fi
 
 tests=("$@")

@@ -108,11 +108,18 @@ const Desktop& desktop() {
     spawn({"ffplay", "-loglevel", "quiet", "-f", "lavfi", "-i",
            "color=c=white:size=320x180:rate=10", "-window_title", "Blanc", "-noborder", "-left",
            "800", "-top", "0", "-an"});
-    // The windows appear asynchronously: wait for both, with a deadline.
+    // The windows appear asynchronously: wait for each, with a deadline.
     auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!(window_exists("Mire") && window_exists("Blanc")) &&
-           std::chrono::steady_clock::now() < until)
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    auto wait_for = [&](const char* title) {
+        while (!window_exists(title) && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    };
+    wait_for("Mire");
+    wait_for("Blanc");
+    // Mapped after "Blanc", so above it: "Blanc" is captured while covered.
+    spawn({"ffplay", "-loglevel", "quiet", "-f", "lavfi", "-i", "color=c=red:size=400x220:rate=10",
+           "-window_title", "Cache", "-noborder", "-left", "780", "-top", "0", "-an"});
+    wait_for("Cache");
     return *current;
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 
 // A virtual X display for the real engine: screen 0 shows a moving test
-// pattern in the window "Mire" and a white window "Blanc"; screen 1 stays black.
+// pattern in the window "Mire" and a white window "Blanc" entirely covered by a
+// red window "Cache"; screen 1 stays black.
 
 #include <chrono>
 #include <string>

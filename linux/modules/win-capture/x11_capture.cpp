@@ -1,174 +1,96 @@
-// "monitor_capture" and "window_capture" for Linux desktops: the same type
-// ids and settings keys as the Windows plug-in, captured from X11.
-#include "../common/source_info.h"
-
-#include <obs-module.h>
-#include <util/platform.h>
+// "monitor_capture" and "window_capture" for Linux desktops: the same type ids
+// and settings keys as the Windows plug-in. A screen is the engine's own
+// "xshm_input"; a window is captured here (see window_capture.h).
+#include "../common/inner_source.h"
+#include "window_capture.h"
 
 #include <X11/Xlib.h>
-#include <X11/Xutil.h>
 
-#include <atomic>
-#include <chrono>
-#include <string>
-#include <thread>
+#include <cstdlib>
 
 OBS_DECLARE_MODULE()
 
 namespace {
 
-constexpr auto frame_period = std::chrono::milliseconds(66); // about 15 frames a second
-
-struct X11Capture {
+struct Capture {
     obs_source_t* source = nullptr;
-    bool window = false;
-    std::string target; // screen number, or window title
-    std::atomic<bool> stopping{false};
-    std::thread thread;
+    obs_source_t* inner = nullptr;
 };
 
-// "Title:Class:exe" with ':' and '#' written as "#3A" and "#22".
-std::string window_title(const char* designation) {
-    std::string text = designation ? designation : "";
-    std::string title = text.substr(0, text.find(':'));
-    std::string out;
-    for (std::size_t i = 0; i < title.size(); ++i) {
-        if (title.compare(i, 3, "#3A") == 0) {
-            out += ':';
-            i += 2;
-        } else if (title.compare(i, 3, "#22") == 0) {
-            out += '#';
-            i += 2;
-        } else {
-            out += title[i];
-        }
-    }
-    return out;
+obs_data_t* screen_settings(obs_data_t* settings) {
+    obs_data_t* inner = obs_data_create();
+    obs_data_set_int(inner, "screen", std::atoi(obs_data_get_string(settings, "monitor_id")));
+    obs_data_set_bool(inner, "show_cursor", obs_data_get_bool(settings, "capture_cursor"));
+    return inner;
 }
 
-std::string name_of(Display* display, Window window) {
-    std::string name;
-    Atom net_name = XInternAtom(display, "_NET_WM_NAME", True);
-    Atom utf8 = XInternAtom(display, "UTF8_STRING", True);
-    if (net_name != None && utf8 != None) {
-        Atom type;
-        int format;
-        unsigned long items, after;
-        unsigned char* value = nullptr;
-        if (XGetWindowProperty(display, window, net_name, 0, 1024, False, utf8, &type, &format,
-                               &items, &after, &value) == Success &&
-            value) {
-            name.assign(reinterpret_cast<char*>(value), items);
-            XFree(value);
-        }
-    }
-    if (name.empty()) {
-        char* fetched = nullptr;
-        if (XFetchName(display, window, &fetched) && fetched) {
-            name = fetched;
-            XFree(fetched);
-        }
-    }
-    return name;
+void* create(obs_source_t* source, const char* inner_id, obs_data_t* inner_settings) {
+    auto* capture = new Capture;
+    capture->source = source;
+    capture->inner = create_inner_source(inner_id, source, inner_settings);
+    return capture;
 }
 
-Window find_window(Display* display, Window parent, const std::string& title) {
-    if (name_of(display, parent) == title)
-        return parent;
-    Window root, up, *children = nullptr;
-    unsigned int count = 0;
-    if (!XQueryTree(display, parent, &root, &up, &children, &count))
-        return None;
-    Window found = None;
-    for (unsigned int i = 0; i < count && found == None; ++i)
-        found = find_window(display, children[i], title);
-    if (children)
-        XFree(children);
-    return found;
+void destroy(void* data) {
+    auto* capture = static_cast<Capture*>(data);
+    obs_source_release(capture->inner);
+    delete capture;
 }
 
-Window target_drawable(Display* display, const X11Capture& capture) {
-    if (!capture.window) {
-        int screen =
-            capture.target.empty() ? DefaultScreen(display) : std::atoi(capture.target.c_str());
-        if (screen < 0 || screen >= ScreenCount(display))
-            screen = DefaultScreen(display);
-        return RootWindow(display, screen);
-    }
-    for (int screen = 0; screen < ScreenCount(display); ++screen) {
-        Window found = find_window(display, RootWindow(display, screen), capture.target);
-        if (found != None)
-            return found;
-    }
-    return None;
+uint32_t width(void* data) {
+    auto* capture = static_cast<Capture*>(data);
+    return capture->inner ? obs_source_get_width(capture->inner) : 0;
+}
+
+uint32_t height(void* data) {
+    auto* capture = static_cast<Capture*>(data);
+    return capture->inner ? obs_source_get_height(capture->inner) : 0;
+}
+
+void render(void* data, gs_effect_t*) {
+    auto* capture = static_cast<Capture*>(data);
+    if (capture->inner)
+        obs_source_video_render(capture->inner);
+}
+
+// The engine shows and activates the inner source with this one.
+void enum_inner(void* data, obs_source_enum_proc_t callback, void* param) {
+    auto* capture = static_cast<Capture*>(data);
+    if (capture->inner)
+        callback(capture->source, capture->inner, param);
+}
+
+obs_source_info screen_info() {
+    obs_source_info info = input_source_info(
+        "monitor_capture", "Capture d'écran (X11)", OBS_SOURCE_VIDEO | OBS_SOURCE_CUSTOM_DRAW,
+        [](obs_data_t* settings, obs_source_t* source) {
+            return create(source, "xshm_input", screen_settings(settings));
+        },
+        destroy);
+    info.get_width = width;
+    info.get_height = height;
+    info.video_render = render;
+    info.enum_active_sources = enum_inner;
+    info.enum_all_sources = enum_inner;
+    return info;
 }
 
 int ignore_x_errors(Display*, XErrorEvent*) {
     return 0;
 }
 
-void grab_frames(X11Capture* capture) {
-    Display* display = XOpenDisplay(nullptr);
-    if (!display)
-        return;
-    auto next = std::chrono::steady_clock::now();
-    while (!capture->stopping) {
-        next += frame_period;
-        Window drawable = target_drawable(display, *capture);
-        XWindowAttributes attributes;
-        if (drawable != None && XGetWindowAttributes(display, drawable, &attributes) &&
-            attributes.map_state == IsViewable) {
-            XImage* image =
-                XGetImage(display, drawable, 0, 0, static_cast<unsigned>(attributes.width),
-                          static_cast<unsigned>(attributes.height), AllPlanes, ZPixmap);
-            if (image && image->bits_per_pixel == 32) {
-                obs_source_frame frame = {};
-                frame.data[0] = reinterpret_cast<uint8_t*>(image->data);
-                frame.linesize[0] = static_cast<uint32_t>(image->bytes_per_line);
-                frame.width = static_cast<uint32_t>(image->width);
-                frame.height = static_cast<uint32_t>(image->height);
-                frame.format = VIDEO_FORMAT_BGRX;
-                frame.timestamp = os_gettime_ns();
-                obs_source_output_video(capture->source, &frame);
-            }
-            if (image)
-                XDestroyImage(image);
-        }
-        std::this_thread::sleep_until(next);
-    }
-    XCloseDisplay(display);
-}
-
-void* create(obs_data_t* settings, obs_source_t* source, bool window) {
-    auto* capture = new X11Capture;
-    capture->source = source;
-    capture->window = window;
-    capture->target = window ? window_title(obs_data_get_string(settings, "window"))
-                             : obs_data_get_string(settings, "monitor_id");
-    capture->thread = std::thread(grab_frames, capture);
-    return capture;
-}
-
-void destroy(void* data) {
-    auto* capture = static_cast<X11Capture*>(data);
-    capture->stopping = true;
-    capture->thread.join();
-    delete capture;
-}
-
 } // namespace
 
 bool obs_module_load(void) {
+    // A window may go away between two requests about it.
     XInitThreads();
     XSetErrorHandler(ignore_x_errors);
-    obs_source_info monitor = input_source_info(
-        "monitor_capture", "Capture d'écran (X11)", OBS_SOURCE_ASYNC_VIDEO,
-        [](obs_data_t* settings, obs_source_t* source) { return create(settings, source, false); },
-        destroy);
-    obs_source_info window = input_source_info(
-        "window_capture", "Capture de fenêtre (X11)", OBS_SOURCE_ASYNC_VIDEO,
-        [](obs_data_t* settings, obs_source_t* source) { return create(settings, source, true); },
-        destroy);
+    load_system_module("linux-capture");
+    obs_source_info monitor = screen_info();
+    obs_source_info window =
+        input_source_info("window_capture", "Capture de fenêtre (X11)", OBS_SOURCE_ASYNC_VIDEO,
+                          create_window_capture, destroy_window_capture);
+    window.video_tick = tick_window_capture;
     obs_register_source(&monitor);
     obs_register_source(&window);
     return true;

@@ -1,0 +1,129 @@
+#include "window_capture.h"
+
+#include "window_title.h"
+
+#include <util/platform.h>
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XShm.h>
+#include <X11/extensions/Xcomposite.h>
+#include <sys/ipc.h>
+#include <sys/shm.h>
+
+#include <string>
+
+namespace {
+
+constexpr float lookup_period = 1.0f; // seconds between searches for a missing window
+
+struct WindowCapture {
+    obs_source_t* source = nullptr;
+    std::string title;
+    Display* display = nullptr; // ours, used on the video thread only
+    Window window = 0;
+    Pixmap pixmap = 0;
+    XShmSegmentInfo shm = {};
+    XImage* image = nullptr;
+    float since_lookup = lookup_period;
+};
+
+void release_picture(WindowCapture& c) {
+    if (c.image) {
+        XShmDetach(c.display, &c.shm);
+        XDestroyImage(c.image);
+        shmdt(c.shm.shmaddr);
+        c.image = nullptr;
+    }
+    if (c.pixmap) {
+        XFreePixmap(c.display, c.pixmap);
+        c.pixmap = 0;
+    }
+}
+
+// The window's current picture and a shared image of its size.
+bool acquire_picture(WindowCapture& c, const XWindowAttributes& attributes) {
+    c.pixmap = XCompositeNameWindowPixmap(c.display, c.window);
+    c.image = XShmCreateImage(c.display, attributes.visual, static_cast<unsigned>(attributes.depth),
+                              ZPixmap, nullptr, &c.shm, static_cast<unsigned>(attributes.width),
+                              static_cast<unsigned>(attributes.height));
+    if (!c.image)
+        return false;
+    c.shm.shmid =
+        shmget(IPC_PRIVATE, static_cast<size_t>(c.image->bytes_per_line) * c.image->height,
+               IPC_CREAT | 0600);
+    c.shm.shmaddr = c.image->data = static_cast<char*>(shmat(c.shm.shmid, nullptr, 0));
+    c.shm.readOnly = False;
+    // Marked for removal now: it goes once both sides have detached.
+    shmctl(c.shm.shmid, IPC_RMID, nullptr);
+    if (c.shm.shmaddr == reinterpret_cast<char*>(-1) || !XShmAttach(c.display, &c.shm)) {
+        XDestroyImage(c.image);
+        c.image = nullptr;
+        return false;
+    }
+    return true;
+}
+
+void forget_window(WindowCapture& c) {
+    release_picture(c);
+    c.window = 0;
+}
+
+} // namespace
+
+void* create_window_capture(obs_data_t* settings, obs_source_t* source) {
+    auto* capture = new WindowCapture;
+    capture->source = source;
+    capture->title = window_title(obs_data_get_string(settings, "window"));
+    capture->display = XOpenDisplay(nullptr);
+    return capture;
+}
+
+void destroy_window_capture(void* data) {
+    auto* capture = static_cast<WindowCapture*>(data);
+    if (capture->display) {
+        forget_window(*capture);
+        XCloseDisplay(capture->display);
+    }
+    delete capture;
+}
+
+void tick_window_capture(void* data, float seconds) {
+    auto& c = *static_cast<WindowCapture*>(data);
+    if (!c.display || !obs_source_showing(c.source))
+        return;
+    if (!c.window) {
+        c.since_lookup += seconds;
+        if (c.since_lookup < lookup_period)
+            return;
+        c.since_lookup = 0;
+        c.window = find_window(c.display, c.title);
+        if (!c.window)
+            return;
+        XCompositeRedirectWindow(c.display, c.window, CompositeRedirectAutomatic);
+    }
+    XWindowAttributes attributes;
+    if (!XGetWindowAttributes(c.display, c.window, &attributes)) {
+        forget_window(c);
+        return;
+    }
+    if (attributes.map_state != IsViewable || attributes.depth < 24)
+        return;
+    if (c.image && (c.image->width != attributes.width || c.image->height != attributes.height))
+        release_picture(c);
+    if (!c.image && !acquire_picture(c, attributes)) {
+        release_picture(c);
+        return;
+    }
+    if (!XShmGetImage(c.display, c.pixmap, c.image, 0, 0, AllPlanes) ||
+        c.image->bits_per_pixel != 32)
+        return;
+    obs_source_frame frame = {};
+    frame.data[0] = reinterpret_cast<uint8_t*>(c.image->data);
+    frame.linesize[0] = static_cast<uint32_t>(c.image->bytes_per_line);
+    frame.width = static_cast<uint32_t>(c.image->width);
+    frame.height = static_cast<uint32_t>(c.image->height);
+    frame.format = VIDEO_FORMAT_BGRX;
+    frame.timestamp = os_gettime_ns();
+    obs_source_output_video(c.source, &frame);
+}

@@ -1,0 +1,75 @@
+#include "window_title.h"
+
+namespace {
+
+std::string name_of(Display* display, Window window) {
+    std::string name;
+    Atom net_name = XInternAtom(display, "_NET_WM_NAME", True);
+    Atom utf8 = XInternAtom(display, "UTF8_STRING", True);
+    if (net_name != None && utf8 != None) {
+        Atom type;
+        int format;
+        unsigned long items, after;
+        unsigned char* value = nullptr;
+        if (XGetWindowProperty(display, window, net_name, 0, 1024, False, utf8, &type, &format,
+                               &items, &after, &value) == Success &&
+            value) {
+            name.assign(reinterpret_cast<char*>(value), items);
+            XFree(value);
+        }
+    }
+    if (name.empty()) {
+        char* fetched = nullptr;
+        if (XFetchName(display, window, &fetched) && fetched) {
+            name = fetched;
+            XFree(fetched);
+        }
+    }
+    return name;
+}
+
+Window find_below(Display* display, Window parent, const std::string& title) {
+    if (name_of(display, parent) == title)
+        return parent;
+    Window root, up, *children = nullptr;
+    unsigned int count = 0;
+    if (!XQueryTree(display, parent, &root, &up, &children, &count))
+        return None;
+    Window found = None;
+    for (unsigned int i = 0; i < count && found == None; ++i)
+        found = find_below(display, children[i], title);
+    if (children)
+        XFree(children);
+    return found;
+}
+
+} // namespace
+
+std::string window_title(const char* designation) {
+    std::string text = designation ? designation : "";
+    std::string title = text.substr(0, text.find(':'));
+    std::string out;
+    for (std::size_t i = 0; i < title.size(); ++i) {
+        if (title.compare(i, 3, "#3A") == 0) {
+            out += ':';
+            i += 2;
+        } else if (title.compare(i, 3, "#22") == 0) {
+            out += '#';
+            i += 2;
+        } else {
+            out += title[i];
+        }
+    }
+    return out;
+}
+
+unsigned long find_window(Display* display, const std::string& title) {
+    if (title.empty())
+        return 0;
+    for (int screen = 0; screen < ScreenCount(display); ++screen) {
+        Window found = find_below(display, RootWindow(display, screen), title);
+        if (found != None)
+            return found;
+    }
+    return 0;
+}
