@@ -1,5 +1,6 @@
 // The same session as the agent's benchmark, done by a bare program that
-// links libobs itself: the reference the agent's figures are compared with.
+// links libobs itself and captures with the engine's own Linux plug-ins
+// (xshm_input, pulse_output_capture): the reference for the agent's figures.
 #include "timing.h"
 
 #include <obs-nix-platform.h>
@@ -78,13 +79,17 @@ int main(int argc, char** argv) {
     video.scale_type = OBS_SCALE_BICUBIC;
     if (obs_reset_video(&video) != OBS_VIDEO_SUCCESS)
         return 3;
-    for (const char* name :
-         {"win-capture", "win-wasapi", "obs-ffmpeg", "obs-x264", "obs-outputs"}) {
-        std::string dir = root + "/core/" + name;
+    auto load = [](const std::string& library, const std::string& data) {
         obs_module_t* module = nullptr;
-        if (obs_open_module(&module, (dir + "/" + name + ".so").c_str(), (dir + "/data").c_str()) ==
-            0)
+        if (obs_open_module(&module, library.c_str(), data.c_str()) == MODULE_SUCCESS)
             obs_init_module(module);
+    };
+    for (const char* name : {"linux-capture", "linux-pulseaudio"})
+        load(std::string(KALTO_SYSTEM_PLUGINS) + "/" + name + ".so",
+             std::string(KALTO_SYSTEM_PLUGIN_DATA) + "/" + name);
+    for (const char* name : {"obs-ffmpeg", "obs-x264", "obs-outputs"}) {
+        std::string dir = root + "/core/" + name;
+        load(dir + "/" + name + ".so", dir + "/data");
     }
     obs_post_load_modules();
     auto ready = clock_type::now();
@@ -94,17 +99,17 @@ int main(int argc, char** argv) {
     video.base_width = video.output_width = 1280;
     video.base_height = video.output_height = 720;
     obs_reset_video(&video);
-    obs_data_t* monitor = obs_data_create();
-    obs_data_set_string(monitor, "monitor_id", "0");
-    obs_source_t* picture = make_source("monitor_capture", "image", monitor);
+    obs_data_t* screen = obs_data_create();
+    obs_data_set_int(screen, "screen", 0);
+    obs_source_t* picture = make_source("xshm_input", "image", screen);
     obs_set_output_source(0, picture);
     obs_data_t* device = obs_data_create();
     obs_data_set_string(device, "device_id", "default");
-    obs_source_t* sound = make_source("wasapi_output_capture", "son", device);
+    obs_source_t* sound = make_source("pulse_output_capture", "son", device);
     obs_set_output_source(1, sound);
     obs_data_t* h264_settings = obs_data_create();
     obs_data_set_string(h264_settings, "rate_control", "CBR");
-    obs_data_set_int(h264_settings, "bitrate", 4000);
+    obs_data_set_int(h264_settings, "bitrate", 2500);
     obs_data_set_int(h264_settings, "keyint_sec", 1);
     obs_data_set_string(h264_settings, "preset", "veryfast");
     obs_encoder_t* h264 = obs_video_encoder_create("obs_x264", "h264", h264_settings, nullptr);
@@ -144,6 +149,8 @@ int main(int argc, char** argv) {
     double cores = (cpu_seconds() - cpu_before) /
                    std::chrono::duration<double>(clock_type::now() - window).count();
 
+    double rss = resident_mib("self");
+
     auto save_begin = clock_type::now();
     calldata_t call = {};
     proc_handler_call(obs_output_get_proc_handler(replay), "save", &call);
@@ -173,6 +180,6 @@ int main(int argc, char** argv) {
     obs_shutdown();
 
     print_figures(elapsed_ms(begin, ready), elapsed_ms(start_begin, started),
-                  elapsed_ms(save_begin, save_end), elapsed_ms(stop_begin, stopped), cores);
+                  elapsed_ms(save_begin, save_end), elapsed_ms(stop_begin, stopped), cores, rss);
     return 0;
 }

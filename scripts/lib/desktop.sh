@@ -9,14 +9,15 @@ install_tree() {
 }
 
 # Starts Xvfb on a free display of size $1 (WIDTHxHEIGHT) showing a moving
-# test pattern in the window "Mire"; sets DISPLAY, appends to `pids`.
+# test pattern in the window "Mire" (or the lavfi graph $2); sets DISPLAY,
+# appends to `pids`.
 start_desktop() {
     exec 5< <(Xvfb -displayfd 1 -screen 0 "$1x24" -br -nolisten tcp -noreset 2>/dev/null)
     pids+=($!)
     local number
     read -r -t 20 number <&5
     export DISPLAY=":$number"
-    ffplay -loglevel quiet -f lavfi -i "testsrc=size=$1:rate=30" -window_title Mire \
+    ffplay -loglevel quiet -f lavfi -i "${2:-testsrc=size=$1:rate=30}" -window_title Mire \
         -noborder -left 0 -top 0 -an &
     pids+=($!)
     for _ in $(seq 100); do xwininfo -name Mire >/dev/null 2>&1 && break; sleep 0.1; done
