@@ -61,4 +61,5 @@ in_root bash -c '
     rm -rf /build
     cmake -S /src -B /build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
     cmake --build /build -j2
-    cd /build && ctest --output-on-failure --timeout 120 "$@"' bash "${tests[@]}"
+    cd /build && ctest --output-on-failure --timeout 120 "$@"
+    python3 /src/tests/schema/check_protocol.py /src/docs /build/protocol-log' bash "${tests[@]}"

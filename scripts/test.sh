@@ -9,7 +9,11 @@ cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 # The sources keep the repository's format.
 git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+rm -rf build/default/protocol-log
 cmake --workflow --preset default
+# Every event the suites received and every command they sent that the agent
+# accepted, checked against the protocol's JSON Schemas.
+python3 tests/schema/check_protocol.py docs build/default/protocol-log
 # What a packager builds: Release (-O3), warnings as errors.
 cmake --workflow --preset release
 cmake --workflow --preset asan

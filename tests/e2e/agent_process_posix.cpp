@@ -122,6 +122,7 @@ AgentProcess::~AgentProcess() {
         shared_->out_thread.join();
     if (shared_->err_thread.joinable())
         shared_->err_thread.join();
+    save_protocol_log(shared_->protocol, shared_->out, root_);
     delete shared_;
     if (!::testing::Test::HasFailure() && std::getenv("KALTO_KEEP_E2E") == nullptr) {
         std::error_code ignored;
@@ -130,6 +131,7 @@ AgentProcess::~AgentProcess() {
 }
 
 void AgentProcess::send_raw(const std::string& bytes) {
+    log_sent(shared_->protocol, bytes);
     std::size_t done = 0;
     while (done < bytes.size()) {
         ssize_t n = write(stdin_fd_, bytes.data() + done, bytes.size() - done);

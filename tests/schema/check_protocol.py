@@ -1,0 +1,58 @@
+#!/usr/bin/env python3
+"""Checks what the end-to-end and real-engine suites logged against the
+protocol's JSON Schemas: every event line the agents wrote, and every command
+line the tests sent that the agent accepted.
+
+Usage: check_protocol.py <docs folder> <protocol log folder>
+"""
+import json
+import pathlib
+import sys
+
+from jsonschema import Draft202012Validator
+
+
+def validator(path):
+    schema = json.loads(path.read_text(encoding="utf-8"))
+    Draft202012Validator.check_schema(schema)
+    return Draft202012Validator(schema)
+
+
+def check(files, checker, kind):
+    count, faults = 0, []
+    for path in files:
+        for number, line in enumerate(path.read_bytes().split(b"\n"), 1):
+            if not line:
+                continue
+            count += 1
+            try:
+                value = json.loads(line)
+            except ValueError as error:
+                faults.append(f"{path.name}:{number}: not JSON ({error})")
+                continue
+            for error in checker.iter_errors(value):
+                shown = line[:200].decode("utf-8", "replace")
+                faults.append(f"{path.name}:{number}: {kind} {shown}: {error.message}")
+    return count, faults
+
+
+def main():
+    docs, log = pathlib.Path(sys.argv[1]), pathlib.Path(sys.argv[2])
+    events = sorted(log.glob("*.events"))
+    commands = sorted(log.glob("*.commands"))
+    if not events:
+        print(f"no protocol log in {log}", file=sys.stderr)
+        return 1
+    event_count, event_faults = check(events, validator(docs / "events.schema.json"), "event")
+    command_count, command_faults = check(
+        commands, validator(docs / "commands.schema.json"), "command")
+    for fault in event_faults + command_faults:
+        print(fault)
+    failed = len(event_faults) + len(command_faults)
+    print(f"schema check: {event_count} events and {command_count} accepted commands "
+          f"from {len(events)} agents, {failed} faults")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
