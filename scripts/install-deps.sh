@@ -5,7 +5,7 @@ packages=(
     cmake g++ make pkg-config clang-format
     libgtest-dev nlohmann-json3-dev
     libobs-dev libobs0 obs-studio libx11-dev libxcomposite-dev libxext-dev pulseaudio pulseaudio-utils
-    xvfb x11-utils ffmpeg python3 python3-jsonschema
+    xvfb x11-utils ffmpeg python3 python3-jsonschema dpkg-dev
     g++-mingw-w64-x86-64 mingw-w64-tools wine64 wine googletest
     clang libclang-rt-14-dev
 )

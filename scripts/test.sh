@@ -14,6 +14,8 @@ cmake --workflow --preset default
 # Every event the suites received and every command they sent that the agent
 # accepted, checked against the protocol's JSON Schemas.
 python3 tests/schema/check_protocol.py docs build/default/protocol-log
+# The Debian package, installed with apt, records a session with the example controller.
+bash scripts/package-smoke.sh
 # What a packager builds: Release (-O3), warnings as errors.
 cmake --workflow --preset release
 cmake --workflow --preset asan
@@ -29,7 +31,7 @@ mkdir -p "$WINEPREFIX"
 wineserver -p
 wine cmd /c exit >/dev/null 2>&1 || true
 status=0
-cmake --workflow --preset windows || status=$?
+cmake --workflow --preset windows && cpack --preset windows || status=$?
 wineserver -k || true
 [ $status -eq 0 ] || exit $status
 
