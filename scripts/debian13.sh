@@ -4,6 +4,7 @@
 # (default /var/cache/kalto-obs/debian13); later runs reuse it and only add the
 # packages it lacks. Needs root.
 # Usage: scripts/debian13.sh [ctest arguments, default: the ABI layout and real-engine tests]
+#        scripts/debian13.sh bench [runs]   (scripts/bench.sh on libobs 30)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$(pwd)
@@ -51,6 +52,13 @@ done' bash "${packages[@]}")
 if [ -n "$missing" ]; then
     in_root apt-get update
     in_root apt-get install -y --no-install-recommends $missing
+fi
+
+if [ "${1:-}" = bench ]; then
+    # On a copy of the sources: the benchmark builds in the tree it runs from.
+    in_root bash -c 'cp -r /src /tmp/kalto && rm -rf /tmp/kalto/build &&
+        cd /tmp/kalto && KALTO_DEPS_PRESENT=1 bash scripts/bench.sh "$1"' bash "${2:-5}"
+    exit
 fi
 
 tests=("$@")

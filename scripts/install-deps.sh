@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs, from Debian's packages, everything the build, the tests and the demo use.
 set -euo pipefail
+# Inside a prepared root (scripts/debian13.sh) everything needed is there already.
+[ -z "${KALTO_DEPS_PRESENT:-}" ] || exit 0
 packages=(
     cmake g++ make pkg-config clang-format
     libgtest-dev nlohmann-json3-dev
