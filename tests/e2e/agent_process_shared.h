@@ -16,7 +16,7 @@ struct AgentProcess::Shared {
     std::mutex lock;
     std::condition_variable changed;
     std::string out, err;
-    ProtocolLog protocol; // written by the test's thread only
+    ProtocolLog protocol;  // written by the test's thread only
     std::size_t taken = 0; // bytes of `out` already handed out as events
     bool out_closed = false;
     std::atomic<bool> stop_reading_out{false};
