@@ -10,14 +10,13 @@ bash scripts/install-deps.sh
 # The sources keep the repository's format.
 git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
 rm -rf build/default/protocol-log
+# Release (-O3, as a packager builds) with debug information, warnings as errors.
 cmake --workflow --preset default
 # Every event the suites received and every command they sent that the agent
 # accepted, checked against the protocol's JSON Schemas.
 python3 tests/schema/check_protocol.py docs build/default/protocol-log
 # The Debian package, installed with apt, records a session with the example controller.
 bash scripts/package-smoke.sh
-# What a packager builds: Release (-O3), warnings as errors.
-cmake --workflow --preset release
 cmake --workflow --preset asan
 # Reader thread, engine callbacks, event writer, probe lock and stop channels under ThreadSanitizer.
 cmake --workflow --preset tsan
