@@ -67,7 +67,7 @@ in_root bash -c '
     set -e
     echo "libobs $(dpkg-query -W -f="\${Version}" libobs-dev) in Debian $(cat /etc/debian_version)"
     rm -rf /build
-    cmake -S /src -B /build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    cmake -S /src -B /build -DCMAKE_BUILD_TYPE=Release >/dev/null
     cmake --build /build -j2
     cd /build && ctest --output-on-failure --timeout 120 "$@"
     python3 /src/tests/schema/check_protocol.py /src/docs /build/protocol-log' bash "${tests[@]}"
