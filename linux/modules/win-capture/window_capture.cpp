@@ -107,8 +107,11 @@ void tick_window_capture(void* data, float seconds) {
         forget_window(c);
         return;
     }
-    if (attributes.map_state != IsViewable || attributes.depth < 24)
+    // A window mapped again gets a new pixmap: the old one would show a stale picture.
+    if (attributes.map_state != IsViewable || attributes.depth < 24) {
+        release_picture(c);
         return;
+    }
     if (c.image && (c.image->width != attributes.width || c.image->height != attributes.height))
         release_picture(c);
     if (!c.image && !acquire_picture(c, attributes)) {
