@@ -23,4 +23,15 @@ start_desktop() {
     for _ in $(seq 100); do xwininfo -name Mire >/dev/null 2>&1 && break; sleep 0.1; done
 }
 
-stop_children() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; }
+# SIGTERM, then SIGKILL for what is still there 5 s later: ffplay can hang in its own exit.
+stop_children() {
+    local p alive
+    for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+    for _ in $(seq 50); do
+        alive=0
+        for p in "${pids[@]}"; do kill -0 "$p" 2>/dev/null && alive=1; done
+        [ "$alive" -eq 1 ] || return 0
+        sleep 0.1
+    done
+    for p in "${pids[@]}"; do kill -9 "$p" 2>/dev/null || true; done
+}
