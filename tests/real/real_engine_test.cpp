@@ -219,21 +219,21 @@ TEST(RealEngine, UnwritablePathFailsCleanlyAndTheNextStartWorks) {
     expect_playable(path, 640, 360);
 }
 
-// Mean volume in dB of the file's sound around one frequency.
-double band_volume(const std::string& path, int frequency) {
-    std::string out = command_output("ffmpeg -hide_banner -nostats -i '" + path +
-                                     "' -vn -af bandpass=f=" + std::to_string(frequency) +
-                                     ":width_type=h:w=60,volumedetect -f null - 2>&1");
+// Mean volume in dB of the file's sound after the audio filters `filters`.
+double mean_volume(const std::string& path, const std::string& filters) {
+    std::string out = command_output("ffmpeg -hide_banner -nostats -i '" + path + "' -vn -af " +
+                                     filters + "volumedetect -f null - 2>&1");
     std::size_t at = out.find("mean_volume: ");
     return at == std::string::npos ? -1000.0 : std::stod(out.substr(at + 13));
 }
 
-// Mean volume in dB of the file's whole sound track.
+// Around one frequency; the whole track.
+double band_volume(const std::string& path, int frequency) {
+    return mean_volume(path, "bandpass=f=" + std::to_string(frequency) + ":width_type=h:w=60,");
+}
+
 double track_volume(const std::string& path) {
-    std::string out = command_output("ffmpeg -hide_banner -nostats -i '" + path +
-                                     "' -vn -af volumedetect -f null - 2>&1");
-    std::size_t at = out.find("mean_volume: ");
-    return at == std::string::npos ? -1000.0 : std::stod(out.substr(at + 13));
+    return mean_volume(path, "");
 }
 
 TEST(RealEngine, SoundComesFromTheSoundServerElseIsSilent) {
