@@ -160,6 +160,19 @@ def _windows_targets():
                     ("DeviceString", wintypes.WCHAR * 128), ("StateFlags", wintypes.DWORD),
                     ("DeviceID", wintypes.WCHAR * 128), ("DeviceKey", wintypes.WCHAR * 128)]
 
+    # Handles are pointer-sized: every call is declared so that ctypes passes them whole.
+    W = wintypes
+    user32.GetMonitorInfoW.argtypes = [W.HMONITOR, ctypes.c_void_p]
+    user32.EnumDisplayDevicesW.argtypes = [W.LPCWSTR, W.DWORD, ctypes.c_void_p, W.DWORD]
+    user32.IsWindowVisible.argtypes = [W.HWND]
+    user32.GetWindowLongPtrW.argtypes = [W.HWND, ctypes.c_int]
+    user32.GetWindowTextLengthW.argtypes = [W.HWND]
+    user32.GetWindowTextW.argtypes = [W.HWND, W.LPWSTR, ctypes.c_int]
+    user32.GetClassNameW.argtypes = [W.HWND, W.LPWSTR, ctypes.c_int]
+    user32.GetWindowThreadProcessId.argtypes = [W.HWND, ctypes.POINTER(W.DWORD)]
+    kernel32.OpenProcess.argtypes = [W.DWORD, W.BOOL, W.DWORD]
+    kernel32.QueryFullProcessImageNameW.argtypes = [W.HANDLE, W.DWORD, W.LPWSTR, ctypes.POINTER(W.DWORD)]
+    kernel32.CloseHandle.argtypes = [W.HANDLE]
     EDD_GET_DEVICE_INTERFACE_NAME = 0x1
     monitors = []
     monitor_proc = ctypes.WINFUNCTYPE(wintypes.BOOL, wintypes.HMONITOR, wintypes.HDC,
