@@ -11,6 +11,9 @@ packages=(
     g++-mingw-w64-x86-64 mingw-w64-tools wine64 wine googletest
     clang libclang-rt-14-dev
 )
+# Node and npm for the schemas' Ajv check; a Node already on the PATH is kept,
+# since Debian's npm would conflict with the npm installed beside it.
+command -v node >/dev/null && command -v npm >/dev/null || packages+=(nodejs npm)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
