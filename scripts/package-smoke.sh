@@ -26,7 +26,7 @@ trap 'stop_children; rm -rf "$out"' EXIT
 start_desktop 1280x720
 python3 examples/controller.py /opt/kalto-obs/bin/64bit/kalto-obs "$out" 0 2
 
-for f in "$out"/session.mp4 "$out"/clips/*.mp4; do
+for f in "$out"/session.mkv "$out"/clips/*.mp4; do
     frames=$(ffprobe -v error -count_frames -select_streams v:0 \
         -show_entries stream=nb_read_frames -of csv=p=0 "$f")
     echo "$f: $frames frames"

@@ -15,6 +15,8 @@ cmake --workflow --preset default
 # Every event the suites received and every command they sent that the agent
 # accepted, checked against the protocol's JSON Schemas.
 python3 tests/schema/check_protocol.py docs build/default/protocol-log
+# The same schemas as Node controllers compile them: Ajv 8 in strict mode, pinned by its lock file.
+(cd tests/schema/ajv && npm ci --no-audit --no-fund && node check.js ../../../docs)
 # The Debian package, installed with apt, records a session with the example controller.
 bash scripts/package-smoke.sh
 cmake --workflow --preset asan

@@ -38,6 +38,18 @@ void unwind_outputs(std::vector<RunningOutput>& started,
 
 } // namespace
 
+// The engine's replay buffer dereferences a null folder when it saves into the
+// empty text, which kills the process: clips without a folder of their own go
+// beside the recording file, and a bare file name means the current directory.
+std::string replay_folder(const std::optional<std::string>& replay_dir, const std::string& path) {
+    if (replay_dir && !replay_dir->empty())
+        return *replay_dir;
+    std::size_t separator = path.find_last_of("/\\");
+    if (separator == std::string::npos)
+        return ".";
+    return path.substr(0, separator + 1);
+}
+
 std::vector<OutputSpec> plan_outputs(const Start& start) {
     OutputSpec file{"ffmpeg_muxer", "KALTO fichier", false, {{"path", start.path}}};
     auto replay = [&start](const std::string& directory) {
@@ -54,9 +66,9 @@ std::vector<OutputSpec> plan_outputs(const Start& start) {
     if (start.mode == "file")
         return {file};
     if (start.mode == "replay")
-        return {replay(start.path)};
+        return {replay(start.path.empty() ? std::string(".") : start.path)};
     if (start.mode == "both")
-        return {file, replay(start.replay_dir.value_or(std::string()))};
+        return {file, replay(replay_folder(start.replay_dir, start.path))};
     return {};
 }
 

@@ -54,6 +54,8 @@ struct OutputsResult {
     std::string failure;
 };
 
+// The replay buffer's folder in mode "both": `replayDir`, else the recording file's folder.
+std::string replay_folder(const std::optional<std::string>& replay_dir, const std::string& path);
 std::vector<OutputSpec> plan_outputs(const Start& start);
 
 OutputsResult start_outputs(const Start& start, const std::vector<obs_encoder_t*>& encoders,

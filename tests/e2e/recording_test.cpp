@@ -167,7 +167,7 @@ TEST(Recording, EngineReceivesTheSettingsOfTheStart) {
         "signal_handler_connect O1 stop",
         "obs_output_start O1 -> true",
         "obs_output_create replay_buffer \"KALTO replay\" "
-        "directory=;format=KALTO_replay_%CCYY-%MM-%DD_"
+        "directory=/;format=KALTO_replay_%CCYY-%MM-%DD_"
         "%hh-%mm-%ss;extension=mp4;allow_spaces=false;max_time_sec=30;max_size_mb=1024 -> O2",
         "obs_output_set_video_encoder O2 E1",
         "obs_output_set_audio_encoder O2 E2 0",

@@ -132,6 +132,24 @@ TEST(RealEngine, ReplaySaveAndBothOutputs) {
     expect_playable(file, 640, 360);
 }
 
+// Without replayDir the clips land beside the recording; the engine itself
+// would crash saving into an empty folder.
+TEST(RealEngine, BothWithoutReplayDirSavesBesideTheFile) {
+    auto agent = real_agent();
+    std::string dir = output_dir(*agent);
+    agent->send(start_line(window_start("both", dir + "/sans-dossier.mkv")));
+    agent->expect_event("started", 20s);
+    EXPECT_FALSE(agent->next_event(2500ms));
+    agent->send(R"({"cmd":"save"})");
+    std::string clip = agent->expect_event("saved", 20s)["path"];
+    EXPECT_EQ(clip.rfind(dir + "/KALTO_replay_", 0), 0u) << clip;
+    agent->send(R"({"cmd":"stop"})");
+    EXPECT_EQ(agent->expect_event("finished", 30s)["code"], 0);
+    agent->close_input();
+    EXPECT_EQ(agent->wait_exit(), 0);
+    expect_playable(clip, 640, 360);
+}
+
 TEST(RealEngine, EndOfInputFinalisesTheFile) {
     auto agent = real_agent();
     std::string path = output_dir(*agent) + "/fin.mp4";

@@ -98,7 +98,14 @@ TEST(OutputPlan, ModesAndReplayDirectories) {
     EXPECT_STREQ(both[0].id, "ffmpeg_muxer");
     EXPECT_EQ(std::get<std::string>(both[1].settings[0].value), "/r");
     s.replay_dir.reset();
-    EXPECT_EQ(std::get<std::string>(plan_outputs(s)[1].settings[0].value), "");
+    EXPECT_EQ(std::get<std::string>(plan_outputs(s)[1].settings[0].value), "/");
+    // An empty folder would crash the engine's save: never hand it one.
+    EXPECT_EQ(replay_folder(std::nullopt, "/videos/match.mkv"), "/videos/");
+    EXPECT_EQ(replay_folder(std::string(), "C:\\videos\\match.mp4"), "C:\\videos\\");
+    EXPECT_EQ(replay_folder(std::nullopt, "match.mp4"), ".");
+    s.mode = "replay";
+    s.path.clear();
+    EXPECT_EQ(std::get<std::string>(plan_outputs(s)[0].settings[0].value), ".");
     for (const char* mode : {"File", "", "replays", "file "}) {
         s.mode = mode;
         EXPECT_TRUE(plan_outputs(s).empty()) << mode;
