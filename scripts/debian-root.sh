@@ -71,6 +71,15 @@ if [ ! -f "$root/.kalto-base" ]; then
     touch "$root/.kalto-base"
 fi
 
+# A mirror serving a snapshot has Release files past their date: the root checks
+# those dates as the host's apt does.
+validity=$(grep -hsE '^[^#]*Acquire::(Check-Valid-Until|Check-Date)' /etc/apt/apt.conf /etc/apt/apt.conf.d/* || true)
+if [ -n "$validity" ]; then
+    printf '%s\n' "$validity" >"$root/etc/apt/apt.conf.d/90kalto-host"
+else
+    rm -f "$root/etc/apt/apt.conf.d/90kalto-host"
+fi
+
 # The sources without any build tree: what git tracks plus new files it does not ignore.
 rm -rf --one-file-system "$root/kalto"
 mkdir -p "$root/kalto/src"

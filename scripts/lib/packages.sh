@@ -5,7 +5,7 @@
 build_test_packages=(
     cmake g++ make pkg-config file dpkg-dev
     libgtest-dev nlohmann-json3-dev
-    libobs-dev obs-studio libx11-dev libxcomposite-dev libxext-dev
+    libobs-dev obs-studio libx11-dev libxcomposite-dev libxext-dev libpulse-dev
     pulseaudio pulseaudio-utils xvfb x11-utils ffmpeg python3 python3-jsonschema
 )
 # The host only: the format check, the Windows build under Wine, the sanitizers and fuzzing.
