@@ -13,6 +13,11 @@ rm -rf build/default/packages
 cpack --preset default >/dev/null
 deb=$(ls build/default/packages/kalto-obs_*.deb)
 echo "package: $deb"
+# It must depend on the package holding this system's libobs (libobs0, or libobs0t64 from Debian 13).
+libobs_package=$(dpkg -S "$(readlink -f /usr/lib/*/libobs.so.0)" | cut -d: -f1)
+depends=$(dpkg-deb -f "$deb" Depends)
+echo "depends: $depends"
+grep -qw -- "$libobs_package" <<<"$depends" || { echo "$deb does not depend on $libobs_package" >&2; exit 1; }
 DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --reinstall "./$deb" >/dev/null
 
 out=$(mktemp -d)

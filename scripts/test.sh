@@ -1,43 +1,63 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test suite: the plain
 # build (real engine included), the same suites under AddressSanitizer and
-# UBSan, the fake-engine suites under ThreadSanitizer, a minute of fuzzing per
-# target, the Windows build under Wine, then the real-engine suite again on
-# libobs 30 inside a Debian 13 root.
+# UBSan, the fake-engine suites under ThreadSanitizer, fuzzing, the Windows
+# build under Wine, then the real-engine suite again on libobs 30 (Debian 13)
+# and libobs 32 (Debian testing), each in a Debian root of its own.
+# Each leg prints what it runs and how long it took.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/install-deps.sh
+started=$SECONDS
+
+# leg <title> <command...>: runs one leg, then prints its duration.
+leg() {
+    local title=$1 begin=$SECONDS
+    shift
+    echo "=== $title: $*"
+    "$@"
+    echo "=== $title: $((SECONDS - begin)) s (total $((SECONDS - started)) s)"
+}
+
+leg packages bash scripts/install-deps.sh
 # The sources keep the repository's format.
-git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+format_check() { git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror; }
+leg format format_check
 rm -rf build/default/protocol-log
 # Release (-O3, as a packager builds) with debug information, warnings as errors.
-cmake --workflow --preset default
+leg default cmake --workflow --preset default
 # Every event the suites received and every command they sent that the agent
 # accepted, checked against the protocol's JSON Schemas.
-python3 tests/schema/check_protocol.py docs build/default/protocol-log
+leg schemas python3 tests/schema/check_protocol.py docs build/default/protocol-log
 # The same schemas as Node controllers compile them: Ajv 8 in strict mode, pinned by its lock file.
-(cd tests/schema/ajv && npm ci --no-audit --no-fund && node check.js ../../../docs)
+ajv_check() { (cd tests/schema/ajv && npm ci --no-audit --no-fund && node check.js ../../../docs); }
+leg ajv ajv_check
 # The Debian package, installed with apt, records a session with the example controller.
-bash scripts/package-smoke.sh
-cmake --workflow --preset asan
+leg package bash scripts/package-smoke.sh
+leg asan cmake --workflow --preset asan
 # Reader thread, engine callbacks, event writer, probe lock and stop channels under ThreadSanitizer.
-cmake --workflow --preset tsan
-# The decoder and the line-to-events path, a minute each.
-bash scripts/fuzz.sh 60
+leg tsan cmake --workflow --preset tsan
+# The decoder and the line-to-events path, 30 s each.
+leg fuzz bash scripts/fuzz.sh 30
 
 # The Windows agent, cross-compiled, with its tests under Wine. One wineserver
 # for the whole run keeps each test from paying Wine's start-up.
-export WINEPREFIX="$(pwd)/build/windows/wineprefix" WINEDEBUG=-all DISPLAY=
-mkdir -p "$WINEPREFIX"
-wineserver -p
-wine cmd /c exit >/dev/null 2>&1 || true
-status=0
-cmake --workflow --preset windows && cpack --preset windows || status=$?
-wineserver -k || true
-[ $status -eq 0 ] || exit $status
+windows() (
+    export WINEPREFIX="$(pwd)/build/windows/wineprefix" WINEDEBUG=-all DISPLAY=
+    mkdir -p "$WINEPREFIX"
+    wineserver -p
+    wine cmd /c exit >/dev/null 2>&1 || true
+    local status=0
+    cmake --workflow --preset windows && cpack --preset windows || status=$?
+    wineserver -k || true
+    return $status
+)
+leg windows windows
 
-# libobs 30, as our users' engines are: the ABI check, the real-engine suite and
-# our engine library's forwarding, built and run inside a Debian 13 root.
+# The engines our users run: libobs 30 (Debian 13) and 32 (Debian testing), each
+# in a root of its own: the ABI check, the real-engine suite, the schema check
+# and a Debian package built, installed and smoked there.
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
-$sudo bash scripts/debian13.sh
+leg "libobs 30 (Debian 13)" $sudo bash scripts/debian-root.sh debian13
+leg "libobs 32 (Debian testing)" $sudo bash scripts/debian-root.sh testing
+echo "=== all tests passed in $((SECONDS - started)) s"

@@ -9,11 +9,11 @@ install_tree() {
 }
 
 # Starts Xvfb on a free display of size $1 (WIDTHxHEIGHT) showing a moving
-# test pattern in the window "Mire" (or the lavfi graph $2); sets DISPLAY,
-# appends to `pids`.
+# test pattern in the window "Mire" (or the lavfi graph $2); sets DISPLAY and
+# `xvfb_pid`, appends its clients to `pids`.
 start_desktop() {
     exec 5< <(Xvfb -displayfd 1 -screen 0 "$1x24" -br -nolisten tcp -noreset 2>/dev/null)
-    pids+=($!)
+    xvfb_pid=$!
     local number
     read -r -t 20 number <&5
     export DISPLAY=":$number"
@@ -23,15 +23,22 @@ start_desktop() {
     for _ in $(seq 100); do xwininfo -name Mire >/dev/null 2>&1 && break; sleep 0.1; done
 }
 
-# SIGTERM, then SIGKILL for what is still there 5 s later: ffplay can hang in its own exit.
-stop_children() {
+# SIGTERM to the processes given, then SIGKILL for what is still there 5 s later.
+end_processes() {
     local p alive
-    for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+    for p; do kill "$p" 2>/dev/null || true; done
     for _ in $(seq 50); do
         alive=0
-        for p in "${pids[@]}"; do kill -0 "$p" 2>/dev/null && alive=1; done
+        for p; do kill -0 "$p" 2>/dev/null && alive=1; done
         [ "$alive" -eq 1 ] || return 0
         sleep 0.1
     done
-    for p in "${pids[@]}"; do kill -9 "$p" 2>/dev/null || true; done
+    for p; do kill -9 "$p" 2>/dev/null || true; done
+}
+
+# The X clients and other children first, then the X server: ffplay can hang in
+# its own exit when its server goes first.
+stop_children() {
+    end_processes "${pids[@]}"
+    [ -z "${xvfb_pid:-}" ] || end_processes "$xvfb_pid"
 }

@@ -107,6 +107,8 @@ constexpr int scale_bicubic = 2;
 constexpr int speakers_stereo = 2;
 constexpr int video_success = 0;
 constexpr int module_success = 0;
+constexpr int nix_platform_x11_egl = 1;
+constexpr int nix_platform_wayland = 2;
 } // namespace engine_const
 
 // The 48 entry points, in resolution order: X(name, return type, parameters).

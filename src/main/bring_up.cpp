@@ -24,6 +24,22 @@ obs_video_info bring_up_video() {
     return engine_video_info(60, 1920, 1080, 1920, 1080);
 }
 
+// Before the engine starts: it draws through X11 (EGL) or Wayland, with our connection.
+void hand_display_to_engine(const platform::DisplayConnection& connection) {
+    if (connection.kind == platform::DisplayKind::none)
+        return;
+    auto set_platform =
+        reinterpret_cast<obs_set_nix_platform_fn>(engine_optional_entry("obs_set_nix_platform"));
+    auto set_display = reinterpret_cast<obs_set_nix_platform_display_fn>(
+        engine_optional_entry("obs_set_nix_platform_display"));
+    if (set_platform)
+        set_platform(connection.kind == platform::DisplayKind::x11
+                         ? engine_const::nix_platform_x11_egl
+                         : engine_const::nix_platform_wayland);
+    if (set_display && connection.display)
+        set_display(connection.display);
+}
+
 std::vector<std::string> load_modules(const std::string& root) {
     const EngineApi& api = engine();
     std::vector<std::string> loaded;
@@ -88,10 +104,7 @@ int bring_up() {
     std::string root = install_root(directory);
     std::string config = join_path(platform::temp_directory(), "kalto-obs");
     platform::create_directories(config);
-    platform::select_engine_display(
-        {reinterpret_cast<obs_set_nix_platform_fn>(engine_optional_entry("obs_set_nix_platform")),
-         reinterpret_cast<obs_set_nix_platform_display_fn>(
-             engine_optional_entry("obs_set_nix_platform_display"))});
+    hand_display_to_engine(platform::select_engine_display());
 
     std::string config_text = to_engine_text(sanitize_utf8(config));
     if (!api.obs_startup("fr-FR", config_text.c_str(), nullptr)) {

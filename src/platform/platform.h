@@ -45,14 +45,15 @@ long read_standard_input(char* buffer, std::size_t size);
 // what the engine's threads free can be given back.
 void limit_allocator_arenas();
 
-// The engine's entry points that choose its windowing system on Linux; either
-// may be null where the engine has none.
-struct EngineDisplaySetters {
-    void (*set_platform)(int) = nullptr;
-    void (*set_display)(void*) = nullptr;
+// The windowing system this process reaches, and its connection (null when
+// none could be made).
+enum class DisplayKind { none, x11, wayland };
+struct DisplayConnection {
+    DisplayKind kind = DisplayKind::none;
+    void* display = nullptr;
 };
-// Connects to the windowing system the engine must use, if any, and hands it to
-// the engine, before the engine starts.
-void select_engine_display(const EngineDisplaySetters& setters);
+// Connects to the windowing system the environment names: X11 when DISPLAY is
+// set, else Wayland when WAYLAND_DISPLAY is set and a connection succeeds.
+DisplayConnection select_engine_display();
 
 } // namespace platform

@@ -130,26 +130,15 @@ bool environment_set(const char* name) {
 
 } // namespace
 
-void select_engine_display(const EngineDisplaySetters& setters) {
-    constexpr int x11_egl = 1;
-    constexpr int wayland = 2;
-    int chosen = -1;
-    void* display = nullptr;
-    if (environment_set("DISPLAY")) {
-        chosen = x11_egl;
-        display = call_connect("libX11.so.6", "XOpenDisplay");
-    } else if (environment_set("WAYLAND_DISPLAY")) {
-        // The engine crashes on Wayland without a display: select it only once connected.
-        display = call_connect("libwayland-client.so.0", "wl_display_connect");
-        if (display)
-            chosen = wayland;
+DisplayConnection select_engine_display() {
+    if (environment_set("DISPLAY"))
+        return {DisplayKind::x11, call_connect("libX11.so.6", "XOpenDisplay")};
+    if (environment_set("WAYLAND_DISPLAY")) {
+        // A Wayland session counts only once connected.
+        if (void* display = call_connect("libwayland-client.so.0", "wl_display_connect"))
+            return {DisplayKind::wayland, display};
     }
-    if (chosen < 0)
-        return;
-    if (setters.set_platform)
-        setters.set_platform(chosen);
-    if (setters.set_display && display)
-        setters.set_display(display);
+    return {};
 }
 
 } // namespace platform

@@ -153,6 +153,8 @@ long read_standard_input(char* buffer, std::size_t size) {
 void limit_allocator_arenas() {}
 
 // Windows has one windowing system: nothing to choose.
-void select_engine_display(const EngineDisplaySetters&) {}
+DisplayConnection select_engine_display() {
+    return {};
+}
 
 } // namespace platform

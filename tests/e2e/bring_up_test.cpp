@@ -100,7 +100,8 @@ TEST(BringUp, ReadyListsModulesThatLoadedAndEveryEncoder) {
 }
 
 TEST(BringUp, FixedEngineSettingsAndOrder) {
-    AgentProcess agent({.working_directory = "/"});
+    AgentProcess agent(
+        {.env = {{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}}, .working_directory = "/"});
     agent.expect_event("ready");
     agent.send(R"({"cmd":"quit"})");
     EXPECT_EQ(agent.wait_exit(), 0);
@@ -163,3 +164,33 @@ TEST(BringUp, AllModulesInFixedOrder) {
 }
 
 } // namespace
+
+#ifndef _WIN32
+namespace {
+
+std::vector<std::string> display_calls(std::map<std::string, std::string> env) {
+    AgentProcess agent({.env = std::move(env)});
+    agent.expect_event("ready");
+    agent.close_input();
+    EXPECT_EQ(agent.wait_exit(), 0);
+    std::vector<std::string> calls;
+    for (const std::string& line : agent.journal())
+        if (line.starts_with("obs_set_nix_platform"))
+            calls.push_back(line);
+    return calls;
+}
+
+} // namespace
+
+TEST(BringUp, X11IsChosenEvenWhenItsServerCannotBeReached) {
+    // The engine then reports the missing server itself at start-up.
+    EXPECT_EQ(display_calls({{"DISPLAY", ":kalto-absent"}, {"WAYLAND_DISPLAY", ""}}),
+              std::vector<std::string>{"obs_set_nix_platform 1"});
+}
+
+TEST(BringUp, WaylandIsChosenOnlyOnceConnected) {
+    // The engine crashes starting on Wayland without a display.
+    EXPECT_EQ(display_calls({{"DISPLAY", ""}, {"WAYLAND_DISPLAY", "kalto-absent"}}),
+              std::vector<std::string>{});
+}
+#endif

@@ -7,7 +7,6 @@
 #include <fstream>
 
 void log_sent(ProtocolLog& log, std::string_view bytes) {
-#ifdef KALTO_PROTOCOL_LOG_DIR
     log.pending.append(bytes);
     std::size_t end;
     while ((end = log.pending.find('\n')) != std::string::npos) {
@@ -18,14 +17,9 @@ void log_sent(ProtocolLog& log, std::string_view bytes) {
         if (!is_blank_line(line) && parse_command(line).command)
             log.accepted += line + "\n";
     }
-#else
-    (void)log;
-    (void)bytes;
-#endif
 }
 
 void save_protocol_log(const ProtocolLog& log, const std::string& events, const std::string& root) {
-#ifdef KALTO_PROTOCOL_LOG_DIR
     namespace fs = std::filesystem;
     fs::path dir = KALTO_PROTOCOL_LOG_DIR;
     std::error_code ignored;
@@ -33,9 +27,4 @@ void save_protocol_log(const ProtocolLog& log, const std::string& events, const 
     std::string name = fs::path(root).filename().string();
     std::ofstream(dir / (name + ".commands"), std::ios::binary) << log.accepted;
     std::ofstream(dir / (name + ".events"), std::ios::binary) << events;
-#else
-    (void)log;
-    (void)events;
-    (void)root;
-#endif
 }

@@ -62,6 +62,15 @@ FAKE_EXPORT void base_set_log_handler(log_handler_t handler, void* param) {
     journal(std::string("base_set_log_handler ") + (param ? "param" : "null"));
 }
 
+// The windowing system the agent hands over before start-up (Linux engines only).
+FAKE_EXPORT void obs_set_nix_platform(int platform) {
+    journal("obs_set_nix_platform " + std::to_string(platform));
+}
+
+FAKE_EXPORT void obs_set_nix_platform_display(void* display) {
+    journal(std::string("obs_set_nix_platform_display ") + (display ? "display" : "null"));
+}
+
 FAKE_EXPORT bool obs_startup(const char* locale, const char* config, profiler_name_store_t* store) {
     journal(std::string("obs_startup ") + locale + " " + config + (store ? " store" : " null"));
     replay_script_log();

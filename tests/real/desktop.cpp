@@ -14,6 +14,7 @@ extern char** environ;
 namespace {
 
 std::vector<pid_t> children;
+pid_t xvfb = -1;
 Desktop* current = nullptr;
 
 pid_t spawn(std::vector<std::string> args, posix_spawn_file_actions_t* actions = nullptr) {
@@ -38,9 +39,9 @@ std::string start_xvfb() {
     posix_spawn_file_actions_adddup2(&actions, fds[1], 3);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", 0, 0);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", 0, 0);
-    pid_t pid = spawn({"Xvfb", "-displayfd", "3", "-screen", "0", "1280x720x24", "-screen", "1",
-                       "640x360x24", "-br", "-nolisten", "tcp", "-noreset"},
-                      &actions);
+    pid_t pid = xvfb = spawn({"Xvfb", "-displayfd", "3", "-screen", "0", "1280x720x24", "-screen",
+                              "1", "640x360x24", "-br", "-nolisten", "tcp", "-noreset"},
+                             &actions);
     posix_spawn_file_actions_destroy(&actions);
     close(fds[1]);
     std::string number;
@@ -145,6 +146,14 @@ void end_processes(const std::vector<pid_t>& pids, std::chrono::milliseconds gra
 }
 
 void stop_desktop() {
-    end_processes(std::vector<pid_t>(children.rbegin(), children.rend()), std::chrono::seconds(5));
+    // The X clients before the X server: a client losing its server can hang in its own exit.
+    std::vector<pid_t> clients;
+    for (pid_t pid : children)
+        if (pid != xvfb)
+            clients.push_back(pid);
+    end_processes(clients, std::chrono::seconds(5));
+    if (xvfb > 0)
+        end_processes({xvfb}, std::chrono::seconds(5));
     children.clear();
+    xvfb = -1;
 }

@@ -5,6 +5,7 @@
 
 #include <csignal>
 #include <filesystem>
+#include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -319,13 +320,24 @@ TEST(RealEngine, StatisticsGrowWithTheRecording) {
 }
 
 TEST(Desktop, TeardownEndsAChildThatIgnoresTerminationWithinItsGrace) {
+    int ignoring[2];
+    ASSERT_EQ(pipe(ignoring), 0);
     pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
         signal(SIGTERM, SIG_IGN);
+        // Tells the parent that SIGTERM can no longer end it.
+        char ready = 1;
+        if (write(ignoring[1], &ready, 1) != 1)
+            _exit(1);
         for (;;)
             pause();
     }
+    close(ignoring[1]);
+    pollfd ready_fd{ignoring[0], POLLIN, 0};
+    bool ignored = poll(&ready_fd, 1, 10000) == 1;
+    close(ignoring[0]);
+    ASSERT_TRUE(ignored) << "the child never reported ignoring SIGTERM";
     auto before = std::chrono::steady_clock::now();
     end_processes({child}, 300ms);
     EXPECT_LT(std::chrono::steady_clock::now() - before, 5s);

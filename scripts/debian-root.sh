@@ -1,0 +1,106 @@
+#!/usr/bin/env bash
+# Builds and tests the project against the libobs of a Debian root: `debian13`
+# (trixie, libobs 30) or `testing` (forky, libobs 32). The root is made once with
+# debootstrap from the machine's own Debian mirror and kept in
+# /var/cache/kalto-obs/<name>; later runs reuse it and only add the packages it
+# lacks. In the root: the ABI check, the real-engine suite, the schema check,
+# then the Debian package, built there, installed with apt and smoked.
+# Needs root and a mount and PID namespace (CAP_SYS_ADMIN): everything started
+# in the root ends with the run.
+# Usage: scripts/debian-root.sh <debian13|testing> [ctest arguments]
+#        scripts/debian-root.sh <debian13|testing> bench [runs]   (scripts/bench.sh there)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+top=$(pwd)
+
+name=${1:-}
+case $name in
+debian13) suite=trixie script="" ;;
+# Debian 12's debootstrap has no script of its own for forky.
+testing) suite=forky script=/usr/share/debootstrap/scripts/sid ;;
+*)
+    echo "usage: $0 <debian13|testing> [ctest arguments | bench [runs]]" >&2
+    exit 2
+    ;;
+esac
+shift
+roots=${KALTO_ROOTS:-/var/cache/kalto-obs}
+root=$roots/$name
+
+if [ "$(id -u)" -ne 0 ]; then
+    echo "debian-root.sh makes and enters a chroot: run it as root" >&2
+    exit 1
+fi
+if ! refusal=$(unshare --mount --pid --fork true 2>&1); then
+    echo "debian-root.sh: unshare --mount --pid --fork is refused here (${refusal:-no reason given})." >&2
+    echo "The Debian roots need CAP_SYS_ADMIN (a container without it cannot run them)." >&2
+    exit 1
+fi
+
+# One run per root: others wait on the same lock (flock $roots/<name>.lock).
+mkdir -p "$roots"
+exec 9>"$roots/$name.lock"
+flock -n 9 || {
+    echo "waiting for $roots/$name.lock"
+    flock 9
+}
+
+# The first Debian archive of the machine's own apt sources (deb822 or
+# one-line form), the security archive aside.
+host_mirror() {
+    {
+        cat /etc/apt/sources.list.d/*.sources 2>/dev/null |
+            awk 'tolower($1) == "uris:" { for (i = 2; i <= NF; i++) print $i }'
+        cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null |
+            sed -nE 's/^[[:space:]]*deb[[:space:]]+(\[[^]]*\][[:space:]]+)?([^[:space:]]+).*/\2/p'
+    } | grep -E '^(https?|file):' | grep -v -- '-security' | head -n 1
+}
+
+if [ ! -f "$root/.kalto-base" ]; then
+    mirror=${KALTO_DEBIAN_MIRROR:-$(host_mirror)}
+    if [ -z "$mirror" ]; then
+        echo "no Debian mirror in /etc/apt/sources.list{,.d}: set KALTO_DEBIAN_MIRROR" >&2
+        exit 1
+    fi
+    command -v debootstrap >/dev/null || {
+        apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y debootstrap
+    }
+    rm -rf --one-file-system "$root"
+    mkdir -p "$root"
+    debootstrap --variant=minbase "$suite" "$root" "$mirror" $script
+    touch "$root/.kalto-base"
+fi
+
+# A mirror serving a snapshot has Release files past their date: the root checks
+# those dates as the host's apt does.
+validity=$(grep -hsE '^[^#]*Acquire::(Check-Valid-Until|Check-Date)' /etc/apt/apt.conf /etc/apt/apt.conf.d/* || true)
+if [ -n "$validity" ]; then
+    printf '%s\n' "$validity" >"$root/etc/apt/apt.conf.d/90kalto-host"
+else
+    rm -f "$root/etc/apt/apt.conf.d/90kalto-host"
+fi
+
+# The sources without any build tree: what git tracks plus new files it does not ignore.
+rm -rf --one-file-system "$root/kalto"
+mkdir -p "$root/kalto/src"
+if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+    git ls-files -z --cached --others --exclude-standard |
+        tar --null -T - --ignore-failed-read -cf - 2>/dev/null | tar -C "$root/kalto/src" -xf -
+else
+    tar --exclude=./build -cf - . | tar -C "$root/kalto/src" -xf -
+fi
+
+# The whole run in a mount and PID namespace of its own: its mounts and every
+# process started inside (Xvfb, pulseaudio, ffplay, a test ctest gave up on)
+# end with it.
+unshare --mount --pid --fork --propagation private -- bash -c '
+    set -e
+    root=$1
+    shift
+    mount -t proc proc "$root/proc"
+    mount --rbind /dev "$root/dev"
+    mount -t tmpfs tmpfs "$root/tmp"
+    cp /etc/resolv.conf "$root/etc/resolv.conf"
+    chroot "$root" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 \
+        DEBIAN_FRONTEND=noninteractive bash /kalto/src/scripts/lib/root-leg.sh "$@"' \
+    debian-root "$root" "$@"

@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Runs inside a Debian root, on the copy of the sources in /kalto/src; started by
+# scripts/debian-root.sh, which mounts what it needs.
+# Usage: root-leg.sh [ctest arguments] | bench [runs]
+set -euo pipefail
+cd /kalto/src
+source scripts/lib/packages.sh
+
+# The build and test subset of the one list; testing has ffplay in a package of its own.
+packages=("${build_test_packages[@]}")
+mapfile -t missing < <(missing_packages "${packages[@]}" ffplay)
+if [ ${#missing[@]} -gt 0 ]; then
+    apt-get update >/dev/null
+    [ -n "$(apt-cache madison ffplay)" ] || mapfile -t missing < <(printf '%s\n' "${missing[@]}" | grep -vx ffplay)
+    [ ${#missing[@]} -eq 0 ] || apt-get install -y --no-install-recommends "${missing[@]}" >/dev/null
+fi
+. /etc/os-release
+echo "libobs $(dpkg-query -W -f='${Version}' libobs-dev) in Debian $(cat /etc/debian_version) ($VERSION_CODENAME)"
+
+if [ "${1:-}" = bench ]; then
+    KALTO_DEPS_PRESENT=1 exec bash scripts/bench.sh "${2:-5}"
+fi
+
+tests=("$@")
+[ ${#tests[@]} -gt 0 ] || tests=(-R 'EngineAbi|RealEngine|Desktop|real_engine_install|RawVideo')
+# Only what these tests and the package need; cpack then installs without building the rest.
+cmake --preset default -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON \
+    -DKALTO_PACKAGE_SUFFIX="+$VERSION_CODENAME" >/dev/null
+cmake --build --preset default --target kalto-obs kalto_engine win-capture win-wasapi \
+    unit_tests e2e_tests real_engine_tests
+ctest --test-dir build/default --output-on-failure --timeout 120 "${tests[@]}"
+python3 tests/schema/check_protocol.py docs build/default/protocol-log
+KALTO_DEPS_PRESENT=1 bash scripts/package-smoke.sh
