@@ -1,5 +1,7 @@
 #include "window_capture.h"
 
+#include "../common/inner_source.h"
+#include "capture_sources.h"
 #include "window_title.h"
 
 #include <util/platform.h>
@@ -129,4 +131,12 @@ void tick_window_capture(void* data, float seconds) {
     frame.format = VIDEO_FORMAT_BGRX;
     frame.timestamp = os_gettime_ns();
     obs_source_output_video(c.source, &frame);
+}
+
+obs_source_info window_capture_info() {
+    obs_source_info info =
+        input_source_info("window_capture", "Capture de fenêtre (X11)", OBS_SOURCE_ASYNC_VIDEO,
+                          create_window_capture, destroy_window_capture);
+    info.video_tick = tick_window_capture;
+    return info;
 }
