@@ -27,16 +27,20 @@ struct WindowCapture {
     Pixmap pixmap = 0;
     XShmSegmentInfo shm = {};
     XImage* image = nullptr;
+    int width = 0, height = 0; // of the pixmap held
+    bool use_shm = false;      // decided once: the server may lack shared memory or refuse ours
     float since_lookup = lookup_period;
 };
 
 void release_picture(WindowCapture& c) {
-    if (c.image) {
+    if (c.image && c.use_shm) {
         XShmDetach(c.display, &c.shm);
         XDestroyImage(c.image);
         shmdt(c.shm.shmaddr);
-        c.image = nullptr;
+    } else if (c.image) {
+        XDestroyImage(c.image);
     }
+    c.image = nullptr;
     if (c.pixmap) {
         XFreePixmap(c.display, c.pixmap);
         c.pixmap = 0;
@@ -46,6 +50,8 @@ void release_picture(WindowCapture& c) {
 // The window's current picture and a shared image of its size.
 bool acquire_picture(WindowCapture& c, const XWindowAttributes& attributes) {
     c.pixmap = XCompositeNameWindowPixmap(c.display, c.window);
+    if (!c.use_shm)
+        return true;
     c.image = XShmCreateImage(c.display, attributes.visual, static_cast<unsigned>(attributes.depth),
                               ZPixmap, nullptr, &c.shm, static_cast<unsigned>(attributes.width),
                               static_cast<unsigned>(attributes.height));
@@ -63,7 +69,28 @@ bool acquire_picture(WindowCapture& c, const XWindowAttributes& attributes) {
         c.image = nullptr;
         return false;
     }
+    // A remote server cannot see our segment: its refusal comes back as an error.
+    unsigned long failures = x_shm_attach_failures();
+    XSync(c.display, False);
+    if (x_shm_attach_failures() != failures) {
+        XDestroyImage(c.image);
+        shmdt(c.shm.shmaddr);
+        c.image = nullptr;
+        c.use_shm = false;
+        return true;
+    }
     return true;
+}
+
+// The pixmap's picture, through shared memory when the server allows it.
+bool read_picture(WindowCapture& c) {
+    if (c.use_shm)
+        return XShmGetImage(c.display, c.pixmap, c.image, 0, 0, AllPlanes);
+    if (c.image)
+        XDestroyImage(c.image);
+    c.image = XGetImage(c.display, c.pixmap, 0, 0, static_cast<unsigned>(c.width),
+                        static_cast<unsigned>(c.height), AllPlanes, ZPixmap);
+    return c.image != nullptr;
 }
 
 void forget_window(WindowCapture& c) {
@@ -78,6 +105,8 @@ void* create_window_capture(obs_data_t* settings, obs_source_t* source) {
     capture->source = source;
     capture->title = window_title(obs_data_get_string(settings, "window"));
     capture->display = XOpenDisplay(nullptr);
+    if (capture->display)
+        capture->use_shm = XShmQueryExtension(capture->display);
     return capture;
 }
 
@@ -114,14 +143,15 @@ void tick_window_capture(void* data, float seconds) {
         release_picture(c);
         return;
     }
-    if (c.image && (c.image->width != attributes.width || c.image->height != attributes.height))
+    if (c.pixmap && (c.width != attributes.width || c.height != attributes.height))
         release_picture(c);
-    if (!c.image && !acquire_picture(c, attributes)) {
+    if (!c.pixmap && !acquire_picture(c, attributes)) {
         release_picture(c);
         return;
     }
-    if (!XShmGetImage(c.display, c.pixmap, c.image, 0, 0, AllPlanes) ||
-        c.image->bits_per_pixel != 32)
+    c.width = attributes.width;
+    c.height = attributes.height;
+    if (!read_picture(c) || c.image->bits_per_pixel != 32)
         return;
     obs_source_frame frame = {};
     frame.data[0] = reinterpret_cast<uint8_t*>(c.image->data);
