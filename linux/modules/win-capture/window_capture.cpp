@@ -13,11 +13,57 @@
 #include <sys/ipc.h>
 #include <sys/shm.h>
 
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <string>
+#include <thread>
 
 namespace {
 
-constexpr float lookup_period = 1.0f; // seconds between searches for a missing window
+constexpr auto lookup_period = std::chrono::seconds(1); // between searches for a missing window
+
+// Searches for the window on a connection and thread of its own, so that a
+// desktop of many windows never slows the video thread.
+struct WindowLookup {
+    std::string title;
+    std::atomic<bool> wanted{true}; // set by the video thread when it has no window
+    std::atomic<unsigned long> found{0};
+    std::mutex mutex;
+    std::condition_variable wake;
+    bool stopping = false;
+    std::thread thread;
+};
+
+void run_lookup(WindowLookup& lookup) {
+    Display* display = XOpenDisplay(nullptr);
+    std::unique_lock lock(lookup.mutex);
+    while (display && !lookup.stopping) {
+        if (lookup.wanted.load() && !lookup.found.load()) {
+            lock.unlock();
+            unsigned long window = find_window(display, lookup.title);
+            lock.lock();
+            if (window) {
+                lookup.found = window;
+                lookup.wanted = false;
+            }
+        }
+        lookup.wake.wait_for(lock, lookup_period, [&] { return lookup.stopping; });
+    }
+    lock.unlock();
+    if (display)
+        XCloseDisplay(display);
+}
+
+void stop_lookup(WindowLookup& lookup) {
+    {
+        std::lock_guard lock(lookup.mutex);
+        lookup.stopping = true;
+    }
+    lookup.wake.notify_one();
+    if (lookup.thread.joinable())
+        lookup.thread.join();
+}
 
 struct WindowCapture {
     obs_source_t* source = nullptr;
@@ -29,7 +75,7 @@ struct WindowCapture {
     XImage* image = nullptr;
     int width = 0, height = 0; // of the pixmap held
     bool use_shm = false;      // decided once: the server may lack shared memory or refuse ours
-    float since_lookup = lookup_period;
+    WindowLookup lookup;
 };
 
 void release_picture(WindowCapture& c) {
@@ -96,6 +142,7 @@ bool read_picture(WindowCapture& c) {
 void forget_window(WindowCapture& c) {
     release_picture(c);
     c.window = 0;
+    c.lookup.wanted = true;
 }
 
 } // namespace
@@ -105,30 +152,30 @@ void* create_window_capture(obs_data_t* settings, obs_source_t* source) {
     capture->source = source;
     capture->title = window_title(obs_data_get_string(settings, "window"));
     capture->display = XOpenDisplay(nullptr);
-    if (capture->display)
+    if (capture->display) {
         capture->use_shm = XShmQueryExtension(capture->display);
+        capture->lookup.title = capture->title;
+        capture->lookup.thread = std::thread(run_lookup, std::ref(capture->lookup));
+    }
     return capture;
 }
 
 void destroy_window_capture(void* data) {
     auto* capture = static_cast<WindowCapture*>(data);
     if (capture->display) {
+        stop_lookup(capture->lookup);
         forget_window(*capture);
         XCloseDisplay(capture->display);
     }
     delete capture;
 }
 
-void tick_window_capture(void* data, float seconds) {
+void tick_window_capture(void* data, float) {
     auto& c = *static_cast<WindowCapture*>(data);
     if (!c.display || !obs_source_showing(c.source))
         return;
     if (!c.window) {
-        c.since_lookup += seconds;
-        if (c.since_lookup < lookup_period)
-            return;
-        c.since_lookup = 0;
-        c.window = find_window(c.display, c.title);
+        c.window = c.lookup.found.exchange(0);
         if (!c.window)
             return;
         XCompositeRedirectWindow(c.display, c.window, CompositeRedirectAutomatic);
