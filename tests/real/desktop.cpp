@@ -3,7 +3,10 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <spawn.h>
+#include <sstream>
+#include <string>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -39,9 +42,14 @@ std::string start_xvfb() {
     posix_spawn_file_actions_adddup2(&actions, fds[1], 3);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", 0, 0);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", 0, 0);
-    pid_t pid = xvfb = spawn({"Xvfb", "-displayfd", "3", "-screen", "0", "1280x720x24", "-screen",
-                              "1", "640x360x24", "-br", "-nolisten", "tcp", "-noreset"},
-                             &actions);
+    std::vector<std::string> args = {"Xvfb",        "-displayfd", "3",       "-screen",    "0",
+                                     "1280x720x24", "-screen",    "1",       "640x360x24", "-br",
+                                     "-nolisten",   "tcp",        "-noreset"};
+    // Extra server options, such as "-extension MIT-SHM" to run without shared memory.
+    std::istringstream extra(std::getenv("KALTO_XVFB_ARGS") ? std::getenv("KALTO_XVFB_ARGS") : "");
+    for (std::string word; extra >> word;)
+        args.push_back(word);
+    pid_t pid = xvfb = spawn(args, &actions);
     posix_spawn_file_actions_destroy(&actions);
     close(fds[1]);
     std::string number;

@@ -8,7 +8,7 @@ void load_system_module(const char* name) {
     obs_module_t* module = nullptr;
     int opened = obs_open_module(&module, library.c_str(), data.c_str());
     if (opened != MODULE_SUCCESS || !obs_init_module(module))
-        blog(LOG_WARNING, "%s: the system's plug-in did not load (code %d)", name, opened);
+        blog(LOG_WARNING, "module %s non chargé (code %d)", name, opened);
 }
 
 obs_source_info input_source_info(const char* id, const char* name, uint32_t flags,

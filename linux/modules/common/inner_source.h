@@ -15,4 +15,5 @@ obs_source_info input_source_info(const char* id, const char* name, uint32_t fla
 
 // The engine source this one stands for, created privately under the same
 // name; null when its type is not registered (its plug-in did not load).
+// Takes ownership of settings: it is released here in every case.
 obs_source_t* create_inner_source(const char* id, obs_source_t* outer, obs_data_t* settings);

@@ -1,5 +1,7 @@
 #include "window_capture.h"
 
+#include "../common/inner_source.h"
+#include "capture_sources.h"
 #include "window_title.h"
 
 #include <util/platform.h>
@@ -11,11 +13,57 @@
 #include <sys/ipc.h>
 #include <sys/shm.h>
 
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <string>
+#include <thread>
 
 namespace {
 
-constexpr float lookup_period = 1.0f; // seconds between searches for a missing window
+constexpr auto lookup_period = std::chrono::seconds(1); // between searches for a missing window
+
+// Searches for the window on a connection and thread of its own, so that a
+// desktop of many windows never slows the video thread.
+struct WindowLookup {
+    std::string title;
+    std::atomic<bool> wanted{true}; // set by the video thread when it has no window
+    std::atomic<unsigned long> found{0};
+    std::mutex mutex;
+    std::condition_variable wake;
+    bool stopping = false;
+    std::thread thread;
+};
+
+void run_lookup(WindowLookup& lookup) {
+    Display* display = XOpenDisplay(nullptr);
+    std::unique_lock lock(lookup.mutex);
+    while (display && !lookup.stopping) {
+        if (lookup.wanted.load() && !lookup.found.load()) {
+            lock.unlock();
+            unsigned long window = find_window(display, lookup.title);
+            lock.lock();
+            if (window) {
+                lookup.found = window;
+                lookup.wanted = false;
+            }
+        }
+        lookup.wake.wait_for(lock, lookup_period, [&] { return lookup.stopping; });
+    }
+    lock.unlock();
+    if (display)
+        XCloseDisplay(display);
+}
+
+void stop_lookup(WindowLookup& lookup) {
+    {
+        std::lock_guard lock(lookup.mutex);
+        lookup.stopping = true;
+    }
+    lookup.wake.notify_one();
+    if (lookup.thread.joinable())
+        lookup.thread.join();
+}
 
 struct WindowCapture {
     obs_source_t* source = nullptr;
@@ -25,16 +73,20 @@ struct WindowCapture {
     Pixmap pixmap = 0;
     XShmSegmentInfo shm = {};
     XImage* image = nullptr;
-    float since_lookup = lookup_period;
+    int width = 0, height = 0; // of the pixmap held
+    bool use_shm = false;      // decided once: the server may lack shared memory or refuse ours
+    WindowLookup lookup;
 };
 
 void release_picture(WindowCapture& c) {
-    if (c.image) {
+    if (c.image && c.use_shm) {
         XShmDetach(c.display, &c.shm);
         XDestroyImage(c.image);
         shmdt(c.shm.shmaddr);
-        c.image = nullptr;
+    } else if (c.image) {
+        XDestroyImage(c.image);
     }
+    c.image = nullptr;
     if (c.pixmap) {
         XFreePixmap(c.display, c.pixmap);
         c.pixmap = 0;
@@ -44,6 +96,8 @@ void release_picture(WindowCapture& c) {
 // The window's current picture and a shared image of its size.
 bool acquire_picture(WindowCapture& c, const XWindowAttributes& attributes) {
     c.pixmap = XCompositeNameWindowPixmap(c.display, c.window);
+    if (!c.use_shm)
+        return true;
     c.image = XShmCreateImage(c.display, attributes.visual, static_cast<unsigned>(attributes.depth),
                               ZPixmap, nullptr, &c.shm, static_cast<unsigned>(attributes.width),
                               static_cast<unsigned>(attributes.height));
@@ -61,12 +115,34 @@ bool acquire_picture(WindowCapture& c, const XWindowAttributes& attributes) {
         c.image = nullptr;
         return false;
     }
+    // A remote server cannot see our segment: its refusal comes back as an error.
+    unsigned long failures = x_shm_attach_failures();
+    XSync(c.display, False);
+    if (x_shm_attach_failures() != failures) {
+        XDestroyImage(c.image);
+        shmdt(c.shm.shmaddr);
+        c.image = nullptr;
+        c.use_shm = false;
+        return true;
+    }
     return true;
+}
+
+// The pixmap's picture, through shared memory when the server allows it.
+bool read_picture(WindowCapture& c) {
+    if (c.use_shm)
+        return XShmGetImage(c.display, c.pixmap, c.image, 0, 0, AllPlanes);
+    if (c.image)
+        XDestroyImage(c.image);
+    c.image = XGetImage(c.display, c.pixmap, 0, 0, static_cast<unsigned>(c.width),
+                        static_cast<unsigned>(c.height), AllPlanes, ZPixmap);
+    return c.image != nullptr;
 }
 
 void forget_window(WindowCapture& c) {
     release_picture(c);
     c.window = 0;
+    c.lookup.wanted = true;
 }
 
 } // namespace
@@ -76,28 +152,30 @@ void* create_window_capture(obs_data_t* settings, obs_source_t* source) {
     capture->source = source;
     capture->title = window_title(obs_data_get_string(settings, "window"));
     capture->display = XOpenDisplay(nullptr);
+    if (capture->display) {
+        capture->use_shm = XShmQueryExtension(capture->display);
+        capture->lookup.title = capture->title;
+        capture->lookup.thread = std::thread(run_lookup, std::ref(capture->lookup));
+    }
     return capture;
 }
 
 void destroy_window_capture(void* data) {
     auto* capture = static_cast<WindowCapture*>(data);
     if (capture->display) {
+        stop_lookup(capture->lookup);
         forget_window(*capture);
         XCloseDisplay(capture->display);
     }
     delete capture;
 }
 
-void tick_window_capture(void* data, float seconds) {
+void tick_window_capture(void* data, float) {
     auto& c = *static_cast<WindowCapture*>(data);
     if (!c.display || !obs_source_showing(c.source))
         return;
     if (!c.window) {
-        c.since_lookup += seconds;
-        if (c.since_lookup < lookup_period)
-            return;
-        c.since_lookup = 0;
-        c.window = find_window(c.display, c.title);
+        c.window = c.lookup.found.exchange(0);
         if (!c.window)
             return;
         XCompositeRedirectWindow(c.display, c.window, CompositeRedirectAutomatic);
@@ -112,14 +190,15 @@ void tick_window_capture(void* data, float seconds) {
         release_picture(c);
         return;
     }
-    if (c.image && (c.image->width != attributes.width || c.image->height != attributes.height))
+    if (c.pixmap && (c.width != attributes.width || c.height != attributes.height))
         release_picture(c);
-    if (!c.image && !acquire_picture(c, attributes)) {
+    if (!c.pixmap && !acquire_picture(c, attributes)) {
         release_picture(c);
         return;
     }
-    if (!XShmGetImage(c.display, c.pixmap, c.image, 0, 0, AllPlanes) ||
-        c.image->bits_per_pixel != 32)
+    c.width = attributes.width;
+    c.height = attributes.height;
+    if (!read_picture(c) || c.image->bits_per_pixel != 32)
         return;
     obs_source_frame frame = {};
     frame.data[0] = reinterpret_cast<uint8_t*>(c.image->data);
@@ -129,4 +208,12 @@ void tick_window_capture(void* data, float seconds) {
     frame.format = VIDEO_FORMAT_BGRX;
     frame.timestamp = os_gettime_ns();
     obs_source_output_video(c.source, &frame);
+}
+
+obs_source_info window_capture_info() {
+    obs_source_info info =
+        input_source_info("window_capture", "Capture de fenêtre (X11)", OBS_SOURCE_ASYNC_VIDEO,
+                          create_window_capture, destroy_window_capture);
+    info.video_tick = tick_window_capture;
+    return info;
 }

@@ -1,5 +1,7 @@
 #include "window_title.h"
 
+#include <X11/Xatom.h>
+
 namespace {
 
 std::string name_of(Display* display, Window window) {
@@ -43,6 +45,31 @@ Window find_below(Display* display, Window parent, const std::string& title) {
     return found;
 }
 
+// The window manager's list of top-level windows, when one publishes it: far
+// fewer requests than walking every window; false when the root has no list.
+bool find_in_client_list(Display* display, Window root, const std::string& title, Window& found) {
+    Atom list = XInternAtom(display, "_NET_CLIENT_LIST", True);
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0, remaining = 0;
+    unsigned char* data = nullptr;
+    if (list == None ||
+        XGetWindowProperty(display, root, list, 0, 1 << 16, False, XA_WINDOW, &type, &format,
+                           &count, &remaining, &data) != Success ||
+        type != XA_WINDOW || format != 32) {
+        if (data)
+            XFree(data);
+        return false;
+    }
+    auto* windows = reinterpret_cast<Window*>(data);
+    found = None;
+    for (unsigned long i = 0; i < count && found == None; ++i)
+        if (name_of(display, windows[i]) == title)
+            found = windows[i];
+    XFree(data);
+    return true;
+}
+
 } // namespace
 
 std::string window_title(const char* designation) {
@@ -67,7 +94,10 @@ unsigned long find_window(Display* display, const std::string& title) {
     if (title.empty())
         return 0;
     for (int screen = 0; screen < ScreenCount(display); ++screen) {
-        Window found = find_below(display, RootWindow(display, screen), title);
+        Window root = RootWindow(display, screen);
+        Window found = None;
+        if (!find_in_client_list(display, root, title, found))
+            found = find_below(display, root, title);
         if (found != None)
             return found;
     }

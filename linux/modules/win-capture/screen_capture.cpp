@@ -1,14 +1,9 @@
-// "monitor_capture" and "window_capture" for Linux desktops: the same type ids
-// and settings keys as the Windows plug-in. A screen is the engine's own
-// "xshm_input"; a window is captured here (see window_capture.h).
+// "monitor_capture" for Linux desktops: the same type id and settings keys as
+// the Windows plug-in, over the engine's own "xshm_input".
 #include "../common/inner_source.h"
-#include "window_capture.h"
-
-#include <X11/Xlib.h>
+#include "capture_sources.h"
 
 #include <cstdlib>
-
-OBS_DECLARE_MODULE()
 
 namespace {
 
@@ -60,7 +55,9 @@ void enum_inner(void* data, obs_source_enum_proc_t callback, void* param) {
         callback(capture->source, capture->inner, param);
 }
 
-obs_source_info screen_info() {
+} // namespace
+
+obs_source_info screen_capture_info() {
     obs_source_info info = input_source_info(
         "monitor_capture", "Capture d'écran (X11)", OBS_SOURCE_VIDEO | OBS_SOURCE_CUSTOM_DRAW,
         [](obs_data_t* settings, obs_source_t* source) {
@@ -73,25 +70,4 @@ obs_source_info screen_info() {
     info.enum_active_sources = enum_inner;
     info.enum_all_sources = enum_inner;
     return info;
-}
-
-int ignore_x_errors(Display*, XErrorEvent*) {
-    return 0;
-}
-
-} // namespace
-
-bool obs_module_load(void) {
-    // A window may go away between two requests about it.
-    XInitThreads();
-    XSetErrorHandler(ignore_x_errors);
-    load_system_module("linux-capture");
-    obs_source_info monitor = screen_info();
-    obs_source_info window =
-        input_source_info("window_capture", "Capture de fenêtre (X11)", OBS_SOURCE_ASYNC_VIDEO,
-                          create_window_capture, destroy_window_capture);
-    window.video_tick = tick_window_capture;
-    obs_register_source(&monitor);
-    obs_register_source(&window);
-    return true;
 }
