@@ -27,7 +27,8 @@ int query_shm_opcode() {
     return opcode;
 }
 
-// Errors are expected (a window may go away); only refused attaches are counted.
+// Errors are expected (a window may go away between two requests about it);
+// only refused shared memory attaches are counted.
 int ignore_x_errors(Display*, XErrorEvent* error) {
     if (error->minor_code == shm_attach_request && error->request_code == shm_opcode.load())
         ++shm_attach_failures;
@@ -41,7 +42,7 @@ unsigned long x_shm_attach_failures() {
 }
 
 bool obs_module_load(void) {
-    // A window may go away between two requests about it.
+    // Each window capture uses two connections from two threads: its own and its lookup's.
     XInitThreads();
     shm_opcode = query_shm_opcode();
     XSetErrorHandler(ignore_x_errors);
