@@ -34,6 +34,8 @@ TEST(BlackImage, FallsBackToTheNextMethodThenReportsBlackOnce) {
     json stats = *agent->next_event();
     EXPECT_EQ(stats["source"], "fenêtre BitBlt");
     EXPECT_GE(stats["darkSeconds"].get<double>(), 6.0);
+    // Every frame examined was dark, and each stands for half a second.
+    EXPECT_EQ(stats["darkSeconds"].get<double>(), stats["examined"].get<double>() * 0.5);
     EXPECT_EQ(stats["brightness"], 16.0);
     agent->close_input();
     EXPECT_EQ(agent->wait_exit(), 0);
