@@ -42,3 +42,16 @@ stop_children() {
     end_processes "${pids[@]}"
     [ -z "${xvfb_pid:-}" ] || end_processes "$xvfb_pid"
 }
+
+# Starts a sound server of its own (runtime folder under /tmp) whose only output
+# plays a 1000 Hz sine, so desktop sound has something to record; appends it to `pids`.
+start_sound_server() {
+    XDG_RUNTIME_DIR=$(mktemp -d /tmp/kalto-pulse-XXXXXX)
+    export XDG_RUNTIME_DIR
+    unset PULSE_SERVER
+    pulseaudio --daemonize=no --exit-idle-time=-1 -n \
+        --load="module-null-sink sink_name=kalto_null" --load=module-native-protocol-unix \
+        --load="module-sine sink=kalto_null frequency=1000" >/dev/null 2>&1 &
+    pids+=($!)
+    for _ in $(seq 100); do [ -S "$XDG_RUNTIME_DIR/pulse/native" ] && break; sleep 0.1; done
+}
