@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Long session on the real engine: start/stop cycles in each mode and replay
-# saves, then the agent's resident memory and open descriptors before and
-# after, and a check that every file written plays.
+# Soak on the real engine: start/stop cycles in each mode and replay saves,
+# then the agent's resident memory and open descriptors before and after, and a
+# check that every file written plays. A bare libobs program then runs the same
+# cycles: its growth is the engine's own, and the agent's may exceed it by 1 MiB.
 # Usage: scripts/soak.sh [cycles per mode, default 200] [saves, default 50]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -10,12 +11,13 @@ saves=${2:-50}
 source scripts/lib/desktop.sh
 out=$(pwd)/build/soak
 rm -rf "$out"
-mkdir -p "$out/files" "$out/clips"
-install_tree "$out/root"
+mkdir -p "$out/files" "$out/clips" "$out/bare/clips"
+install_tree "$out/root" bare_soak
 
 pids=()
 trap stop_children EXIT
 start_desktop 640x360
+start_sound_server
 
 # exec: the coprocess must be the agent itself, whose memory and descriptors are read.
 coproc AGENT { exec "$out/root/bin/64bit/kalto-obs" 2>"$out/agent-stderr.log"; }
@@ -89,4 +91,11 @@ echo "cycles: $((3 * cycles)) start/stop, $saves saves, in $(( $(date +%s) - beg
 echo "resident memory: $rss_before KiB before, $rss_after KiB after ($(( (rss_after - rss_before) )) KiB)"
 echo "open descriptors: $fds_before before, $fds_after after"
 echo "files: $played play, $broken do not"
+
+echo
+echo "the same cycles by a bare libobs program:"
+build/default/bench/bare_soak "$out/root" "$out/bare" "$cycles" "$saves" 2>"$out/bare-stderr.log" | tee "$out/bare.log"
+bare=$(sed -nE 's/.*\(([-0-9]+) KiB\).*/\1/p' "$out/bare.log")
+agent=$((rss_after - rss_before))
+echo "growth: agent $agent KiB, bare program $bare KiB, difference $((agent - bare)) KiB (goal: at most 1024)"
 [ "$broken" -eq 0 ]

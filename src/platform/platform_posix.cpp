@@ -1,5 +1,6 @@
 #include "platform/platform.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -90,9 +91,14 @@ void close_library(void* library) {
 }
 
 void limit_allocator_arenas() {
-    // Two arenas for the two cores we plan for; without a bound glibc makes up to
-    // eight per core, each keeping pages the engine's short-lived threads freed.
-    mallopt(M_ARENA_MAX, 2);
+    // A bound set by whoever started us stands.
+    if (std::getenv("MALLOC_ARENA_MAX"))
+        return;
+    // One arena per hardware thread: threads that run at once seldom wait on each
+    // other, while glibc's eight per core each keep pages the engine's
+    // short-lived threads freed.
+    long threads = sysconf(_SC_NPROCESSORS_ONLN);
+    mallopt(M_ARENA_MAX, static_cast<int>(std::clamp(threads, 2L, 64L)));
 }
 
 void release_free_memory() {
