@@ -1,5 +1,7 @@
 #include "platform/platform.h"
 
+#include "common/exit_codes.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
@@ -7,6 +9,7 @@
 #include <dlfcn.h>
 #include <filesystem>
 #include <malloc.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -129,6 +132,70 @@ void* call_connect(const char* library_name, const char* function_name) {
     return connect ? connect(nullptr) : nullptr;
 }
 
+// The engine's X connection, watched from the fault handler below.
+int x11_socket = -1;
+struct sigaction previous_segv_action, previous_bus_action;
+
+[[noreturn]] void end_for_lost_display() {
+    static const char line[] = "serveur X perdu : fin de l'agent\n";
+    ssize_t written = write(STDERR_FILENO, line, sizeof line - 1);
+    (void)written;
+    _exit(exit_code::display_lost);
+}
+
+// Xlib's own handler for a lost server calls exit(), whose static destructors
+// then run under the engine's threads: end at once instead. The muxer, its
+// input closed, finishes the file.
+int on_lost_x11_connection(void*) {
+    end_for_lost_display();
+}
+
+// The server closes its clients' connections one after the other as it dies:
+// ours may hang up a moment after the one that faulted.
+bool x11_server_gone() {
+    if (x11_socket < 0)
+        return false;
+    pollfd watched = {x11_socket, POLLRDHUP, 0};
+    return poll(&watched, 1, 500) == 1 && (watched.revents & (POLLRDHUP | POLLHUP | POLLERR));
+}
+
+// The engine's hotkey thread reads X through xcb, on a connection of its own,
+// every 25 ms, and dereferences the null reply it gets once the server is gone
+// (libobs 29 to 32): that fault is the server's loss. Any other fault goes to
+// the handler that was there before.
+void on_fault(int signal, siginfo_t* info, void*) {
+    if (x11_server_gone())
+        end_for_lost_display();
+    sigaction(signal, signal == SIGSEGV ? &previous_segv_action : &previous_bus_action, nullptr);
+    // A fault raised by an instruction comes again on return; a sent one is sent again.
+    if (info->si_code <= 0)
+        raise(signal);
+}
+
+void* connect_x11() {
+    void* library = dlopen("libX11.so.6", RTLD_NOW | RTLD_LOCAL);
+    if (!library)
+        return nullptr;
+    using Handler = int (*)(void*);
+    auto set_io_handler =
+        reinterpret_cast<Handler (*)(Handler)>(dlsym(library, "XSetIOErrorHandler"));
+    auto connection_number = reinterpret_cast<int (*)(void*)>(dlsym(library, "XConnectionNumber"));
+    // The handler is the library's, shared by every connection in the process.
+    if (set_io_handler)
+        set_io_handler(on_lost_x11_connection);
+    void* display = call_connect("libX11.so.6", "XOpenDisplay");
+    if (display && connection_number) {
+        x11_socket = connection_number(display);
+        struct sigaction action = {};
+        action.sa_sigaction = on_fault;
+        action.sa_flags = SA_SIGINFO;
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGSEGV, &action, &previous_segv_action);
+        sigaction(SIGBUS, &action, &previous_bus_action);
+    }
+    return display;
+}
+
 bool environment_set(const char* name) {
     const char* value = std::getenv(name);
     return value && *value;
@@ -138,7 +205,7 @@ bool environment_set(const char* name) {
 
 DisplayConnection select_engine_display() {
     if (environment_set("DISPLAY"))
-        return {DisplayKind::x11, call_connect("libX11.so.6", "XOpenDisplay")};
+        return {DisplayKind::x11, connect_x11()};
     if (environment_set("WAYLAND_DISPLAY")) {
         // A Wayland session counts only once connected.
         if (void* display = call_connect("libwayland-client.so.0", "wl_display_connect"))

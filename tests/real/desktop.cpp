@@ -62,26 +62,28 @@ std::string start_xvfb() {
 
 // A sound server whose only output plays a 1000 Hz sine, so the computer's
 // sound is known. It runs with a runtime folder of its own.
-void start_sound_server() {
+pid_t start_sound_server() {
     char pattern[] = "/tmp/kalto-pulse-XXXXXX";
     const char* runtime = mkdtemp(pattern);
     if (!runtime)
-        return;
+        return -1;
     setenv("XDG_RUNTIME_DIR", runtime, 1);
     unsetenv("PULSE_SERVER");
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", 0, 0);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", 0, 0);
-    spawn({"pulseaudio", "--daemonize=no", "--exit-idle-time=-1", "-n",
-           "--load=module-null-sink sink_name=kalto_null", "--load=module-native-protocol-unix",
-           "--load=module-sine sink=kalto_null frequency=1000"},
-          &actions);
+    pid_t pid =
+        spawn({"pulseaudio", "--daemonize=no", "--exit-idle-time=-1", "-n",
+               "--load=module-null-sink sink_name=kalto_null", "--load=module-native-protocol-unix",
+               "--load=module-sine sink=kalto_null frequency=1000"},
+              &actions);
     posix_spawn_file_actions_destroy(&actions);
     std::string socket = std::string(runtime) + "/pulse/native";
     auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (access(socket.c_str(), F_OK) != 0 && std::chrono::steady_clock::now() < until)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    return pid;
 }
 
 bool window_exists(const std::string& title) {
@@ -108,10 +110,11 @@ const Desktop& desktop() {
         return *current;
     current = new Desktop;
     current->display = start_xvfb();
+    current->display_server = xvfb;
     if (current->display.empty())
         return *current;
     setenv("DISPLAY", current->display.c_str(), 1);
-    start_sound_server();
+    current->sound_server = start_sound_server();
     spawn({"ffplay", "-loglevel", "quiet", "-f", "lavfi", "-i", "testsrc=size=640x360:rate=30",
            "-window_title", "Mire", "-noborder", "-left", "0", "-top", "0", "-an"});
     spawn({"ffplay", "-loglevel", "quiet", "-f", "lavfi", "-i",
@@ -164,4 +167,6 @@ void stop_desktop() {
         end_processes({xvfb}, std::chrono::seconds(5));
     children.clear();
     xvfb = -1;
+    delete current;
+    current = nullptr;
 }

@@ -11,10 +11,13 @@
 
 struct Desktop {
     std::string display; // ":N"
+    pid_t display_server = -1;
+    pid_t sound_server = -1;
 };
 
 // Starts the display and its windows once; empty display on failure.
 const Desktop& desktop();
+// Ends the desktop's processes; the next desktop() starts a new one.
 void stop_desktop();
 
 // Sends SIGTERM to each process, then SIGKILL to those not ended within `grace`;

@@ -12,6 +12,7 @@
 #include <map>
 #include <sys/mount.h>
 #include <sys/statvfs.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -184,6 +185,57 @@ TEST(RealFault, FullDiskStopsTheFileButNotTheReplayBuffer) {
     EXPECT_EQ(agent->wait_exit(), 0);
     EXPECT_GT(decoded_frames(clip), 0) << clip;
     EXPECT_GT(decoded_frames(path), 0) << path;
+}
+
+// Frames encoded so far, from a `stats` answer.
+int encoded(AgentProcess& agent) {
+    agent.send(R"({"cmd":"stats"})");
+    return agent.expect_event("stats", 5s).value("encoded", 0);
+}
+
+// The sound server killed mid-recording: the sound source loses its stream and
+// the track falls silent, the picture goes on, and the stop finishes the file.
+TEST(RealFault, SoundServerKilledTheRecordingGoesOn) {
+    pid_t server = desktop().sound_server;
+    ASSERT_GT(server, 0) << "no sound server";
+    auto agent = fault_agent();
+    std::string path = agent->root() + "/tmp/sans-son.mkv";
+    agent->send(start_command("file", path));
+    agent->expect_event("started", 20s);
+    ASSERT_TRUE(wait_until([&] { return encoded(*agent) >= 30; }, 20s));
+    kill(server, SIGKILL);
+    waitpid(server, nullptr, 0);
+    int at_kill = encoded(*agent);
+    EXPECT_TRUE(wait_until([&] { return encoded(*agent) >= at_kill + 60; }, 20s))
+        << "the recording stopped with the sound server";
+    agent->send(R"({"cmd":"stop"})");
+    json finished = agent->expect_event("finished", 30s);
+    EXPECT_EQ(finished["code"], 0) << finished.dump();
+    agent->send(R"({"cmd":"quit"})");
+    EXPECT_EQ(agent->wait_exit(), 0);
+    EXPECT_GE(decoded_frames(path), at_kill + 60) << path;
+    stop_desktop();
+}
+
+// The X server gone mid-recording: nothing can be captured any more. The
+// agent must not hang: it ends with a line of its own on standard error, and the
+// muxer, seeing its input end, finishes the file.
+TEST(RealFault, DisplayServerGoneTheAgentEndsAndTheFilePlays) {
+    pid_t server = desktop().display_server;
+    ASSERT_GT(server, 0) << "no X server";
+    auto agent = fault_agent();
+    std::string path = agent->root() + "/tmp/sans-x.mkv";
+    agent->send(start_command("file", path));
+    agent->expect_event("started", 20s);
+    ASSERT_TRUE(wait_until([&] { return encoded(*agent) >= 30; }, 20s));
+    kill(server, SIGKILL);
+    waitpid(server, nullptr, 0);
+    // Without its own handlers the agent crashed here (SIGSEGV in the engine's hotkey thread).
+    EXPECT_EQ(agent->wait_exit(20s), 69) << agent->stderr_text();
+    EXPECT_NE(agent->stderr_text().find("serveur X perdu : fin de l'agent"), std::string::npos);
+    EXPECT_TRUE(wait_until([&] { return muxers_of(agent->pid()).empty(); }, 20s));
+    EXPECT_GE(decoded_frames(path), 15) << path;
+    stop_desktop();
 }
 
 } // namespace
