@@ -49,12 +49,14 @@ for tick in $(seq $((minutes * 6))); do
     while awk -v d="$deadline" -v n="$(now)" 'BEGIN { exit !(n < d) }'; do sleep 0.5; done
     send '{"cmd":"stats"}'
     expect stats
+    stats=$last
     if [ $((tick % 6)) -eq 0 ]; then
         send '{"cmd":"save"}'
         expect saved
         saves=$((saves + 1))
     fi
     if [ $((tick % 30)) -eq 0 ] || [ "$tick" -eq 1 ] || [ "$tick" -eq $((minutes * 6)) ]; then
+        last=$stats
         printf '%8s %12s %8s %8s %9s %6s\n' "$(awk -v t="$tick" 'BEGIN { printf "%.1f", t / 6 }')" \
             "$(memory)" "$(member dropped)" "$(member lagged)" "$(member rendered)" "$saves"
     fi
@@ -62,7 +64,7 @@ done
 stopped=$(now)
 send '{"cmd":"stop"}'
 expect finished
-echo "finished: code $(member code)"
+echo "finished: code $(member code), dropped $(member dropped), lagged $(member lagged) of $(member rendered) frames"
 send '{"cmd":"quit"}'
 expect bye
 wait "$AGENT_PID" || true
