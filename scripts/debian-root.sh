@@ -45,15 +45,33 @@ flock -n 9 || {
     flock 9
 }
 
-# The first Debian archive of the machine's own apt sources (deb822 or
-# one-line form), the security archive aside.
+# The first Debian archive of the machine's own apt sources (deb822 or one-line
+# form): an entry for the machine's own release with a "main" component, which
+# leaves out the security archive and other vendors' repositories.
 host_mirror() {
+    local codename
+    codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
+    shopt -s nullglob
+    local stanzas=(/etc/apt/sources.list.d/*.sources) lines=(/etc/apt/sources.list.d/*.list)
+    [ -f /etc/apt/sources.list ] && lines+=(/etc/apt/sources.list)
     {
-        cat /etc/apt/sources.list.d/*.sources 2>/dev/null |
-            awk 'tolower($1) == "uris:" { for (i = 2; i <= NF; i++) print $i }'
-        cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null |
-            sed -nE 's/^[[:space:]]*deb[[:space:]]+(\[[^]]*\][[:space:]]+)?([^[:space:]]+).*/\2/p'
-    } | grep -E '^(https?|file):' | grep -v -- '-security' | head -n 1
+        [ ${#stanzas[@]} -eq 0 ] || awk -v want="$codename" 'BEGIN { RS = ""; FS = "\n" }
+            {
+                uris = ""; suite = 0; main = 0
+                for (i = 1; i <= NF; i++) {
+                    n = split($i, w, /[[:space:]]+/); key = tolower(w[1])
+                    for (j = 2; j <= n; j++) {
+                        if (key == "uris:") uris = uris " " w[j]
+                        if (key == "suites:" && w[j] == want) suite = 1
+                        if (key == "components:" && w[j] == "main") main = 1
+                    }
+                }
+                if (suite && main) { n = split(uris, u, " "); for (j = 1; j <= n; j++) print u[j] }
+            }' "${stanzas[@]}"
+        [ ${#lines[@]} -eq 0 ] || sed -nE \
+            "s/^[[:space:]]*deb[[:space:]]+(\[[^]]*\][[:space:]]+)?([^[:space:]]+)[[:space:]]+$codename[[:space:]].*\bmain\b.*/\2/p" \
+            "${lines[@]}"
+    } | grep -E '^(https?|file):' | head -n 1 || true
 }
 
 if [ ! -f "$root/.kalto-base" ]; then

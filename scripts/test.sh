@@ -20,7 +20,7 @@ leg() {
 
 leg packages bash scripts/install-deps.sh
 # The sources keep the repository's format.
-format_check() { git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror; }
+format_check() { git ls-files '*.cpp' '*.h' | xargs -r clang-format --dry-run --Werror; }
 leg format format_check
 rm -rf build/default/protocol-log
 # Release (-O3, as a packager builds) with debug information, warnings as errors.

@@ -15,7 +15,10 @@ start_desktop() {
     exec 5< <(Xvfb -displayfd 1 -screen 0 "$1x24" -br -nolisten tcp -noreset 2>/dev/null)
     xvfb_pid=$!
     local number
-    read -r -t 20 number <&5
+    read -r -t 20 number <&5 || {
+        echo "Xvfb did not start" >&2
+        return 1
+    }
     export DISPLAY=":$number"
     ffplay -loglevel quiet -f lavfi -i "${2:-testsrc=size=$1:rate=30}" -window_title Mire \
         -noborder -left 0 -top 0 -an &
@@ -41,13 +44,14 @@ end_processes() {
 stop_children() {
     end_processes "${pids[@]}"
     [ -z "${xvfb_pid:-}" ] || end_processes "$xvfb_pid"
+    [ -z "${sound_runtime:-}" ] || rm -rf "$sound_runtime"
 }
 
 # Starts a sound server of its own (runtime folder under /tmp) whose only output
 # plays a 1000 Hz sine, so desktop sound has something to record; appends it to `pids`.
 start_sound_server() {
-    XDG_RUNTIME_DIR=$(mktemp -d /tmp/kalto-pulse-XXXXXX)
-    export XDG_RUNTIME_DIR
+    sound_runtime=$(mktemp -d /tmp/kalto-pulse-XXXXXX)
+    export XDG_RUNTIME_DIR=$sound_runtime
     unset PULSE_SERVER
     pulseaudio --daemonize=no --exit-idle-time=-1 -n \
         --load="module-null-sink sink_name=kalto_null" --load=module-native-protocol-unix \

@@ -4,6 +4,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <spawn.h>
 #include <sstream>
 #include <string>
@@ -18,6 +19,7 @@ namespace {
 
 std::vector<pid_t> children;
 pid_t xvfb = -1;
+std::string sound_runtime;
 Desktop* current = nullptr;
 
 pid_t spawn(std::vector<std::string> args, posix_spawn_file_actions_t* actions = nullptr) {
@@ -67,6 +69,7 @@ pid_t start_sound_server() {
     const char* runtime = mkdtemp(pattern);
     if (!runtime)
         return -1;
+    sound_runtime = runtime;
     setenv("XDG_RUNTIME_DIR", runtime, 1);
     unsetenv("PULSE_SERVER");
     posix_spawn_file_actions_t actions;
@@ -167,6 +170,18 @@ void stop_desktop() {
         end_processes({xvfb}, std::chrono::seconds(5));
     children.clear();
     xvfb = -1;
+    if (!sound_runtime.empty())
+        std::filesystem::remove_all(sound_runtime);
+    sound_runtime.clear();
     delete current;
     current = nullptr;
+}
+
+void kill_desktop_process(pid_t pid) {
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    // Reaped here, so that the teardown never signals a pid the system may have reused.
+    std::erase(children, pid);
+    if (pid == xvfb)
+        xvfb = -1;
 }

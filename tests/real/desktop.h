@@ -19,6 +19,8 @@ struct Desktop {
 const Desktop& desktop();
 // Ends the desktop's processes; the next desktop() starts a new one.
 void stop_desktop();
+// Kills one of the desktop's processes (a fault for a test to make) and reaps it.
+void kill_desktop_process(pid_t pid);
 
 // Sends SIGTERM to each process, then SIGKILL to those not ended within `grace`;
 // returns once every one is reaped.
