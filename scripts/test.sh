@@ -47,7 +47,9 @@ windows() (
     wineserver -p
     wine cmd /c exit >/dev/null 2>&1 || true
     local status=0
-    cmake --workflow --preset windows && cpack --preset windows || status=$?
+    # The ZIP: the agent, the layout program and the reference, importing only Windows' DLLs.
+    cmake --workflow --preset windows && cpack --preset windows &&
+        bash scripts/check-imports.sh || status=$?
     wineserver -k || true
     return $status
 )

@@ -1,0 +1,118 @@
+// kalto-obs-layout: makes the agent's tree from an installed OBS Studio, and
+// brings it up to date after each OBS Studio update.
+//   kalto-obs-layout.exe <target folder> [<OBS Studio folder>]
+#include "layout.h"
+#include "obs_install.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Exit codes: 0 only when the tree is complete.
+constexpr int complete = 0, usage_error = 1, no_installation = 2, engine_refused = 3,
+              not_written = 4, modules_missing = 5;
+
+std::string text(const fs::path& path) {
+    std::u8string utf8 = path.u8string();
+    return std::string(utf8.begin(), utf8.end());
+}
+
+void say(const std::string& line) {
+    std::fputs((line + "\n").c_str(), stdout);
+}
+
+int fail(int code, const std::string& line) {
+    std::fflush(stdout);
+    std::fputs((line + "\n").c_str(), stderr);
+    return code;
+}
+
+std::string joined(const std::vector<std::string>& names) {
+    std::string out;
+    for (const std::string& name : names)
+        out += (out.empty() ? "" : ", ") + name;
+    return out.empty() ? "aucun" : out;
+}
+
+// Whether `inner` is `outer` or lies inside it.
+bool within(const fs::path& inner, const fs::path& outer) {
+    std::error_code error;
+    fs::path a = fs::weakly_canonical(inner, error), b = fs::weakly_canonical(outer, error);
+    auto [end, rest] = std::mismatch(b.begin(), b.end(), a.begin(), a.end());
+    return end == b.end();
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    use_utf8_console();
+    if (argc < 2 || argc > 3)
+        return fail(usage_error,
+                    "usage : kalto-obs-layout.exe <dossier cible> [<dossier d'OBS Studio>]");
+    fs::path target = argv[1];
+    fs::path obs;
+    if (argc == 3) {
+        obs = argv[2];
+    } else if (auto registered = registered_obs_folder()) {
+        obs = *registered;
+    } else {
+        return fail(no_installation, "OBS Studio introuvable : HKLM\\SOFTWARE\\OBS Studio n'a "
+                                     "pas de dossier ; donnez-le en second argument");
+    }
+    fs::path engine = obs / "bin" / "64bit" / "obs.dll";
+    std::error_code error;
+    if (!fs::is_regular_file(engine, error))
+        return fail(no_installation,
+                    "pas d'OBS Studio dans " + text(obs) + " : " + text(engine) + " manque");
+    fs::path agent = own_folder() / "kalto-obs.exe";
+    if (!fs::is_regular_file(agent, error))
+        return fail(usage_error, "kalto-obs.exe introuvable à côté de kalto-obs-layout.exe (" +
+                                     text(agent) + ")");
+    if (within(target, obs) || within(obs, target))
+        return fail(usage_error, "le dossier cible et celui d'OBS Studio doivent être distincts "
+                                 "(l'un est dans l'autre)");
+
+    auto version = library_version(engine);
+    if (!version)
+        return fail(engine_refused, "version du moteur illisible dans " + text(engine));
+    std::string version_text = std::to_string(version->major) + "." +
+                               std::to_string(version->minor) + "." +
+                               std::to_string(version->patch);
+    say("moteur : libobs " + version_text + " (" + text(obs) + ")");
+    if (version->major < 30)
+        return fail(engine_refused, "moteur " + version_text +
+                                        " trop ancien : il faut OBS Studio 30 ou plus récent");
+
+    fs::create_directories(target, error);
+    if (error || !fs::is_directory(target, error))
+        return fail(not_written, "impossible de créer " + text(target) + " : " + error.message());
+
+    LayoutReport report = lay_out(obs, target, agent);
+    say("modules trouvés : " + joined(report.found));
+    if (!report.missing.empty()) {
+        std::vector<std::string> described;
+        for (const std::string& name : report.missing) {
+            bool needed = std::find(report.missing_required.begin(), report.missing_required.end(),
+                                    name) != report.missing_required.end();
+            described.push_back(name + (needed ? " (nécessaire)" : " (facultatif)"));
+        }
+        say("modules absents : " + joined(described));
+    }
+    say("fichiers : " + std::to_string(report.linked) + " liés, " + std::to_string(report.copied) +
+        " copiés, " + std::to_string(report.kept) + " inchangés, " +
+        std::to_string(report.removed) + " retirés");
+    for (const fs::path& path : report.failed)
+        std::fputs(("impossible d'écrire " + text(path) + "\n").c_str(), stderr);
+    if (!report.failed.empty())
+        return fail(not_written, "arbre incomplet : " + std::to_string(report.failed.size()) +
+                                     " fichier(s) non écrit(s)");
+    if (!report.missing_required.empty())
+        return fail(modules_missing,
+                    "arbre incomplet : il manque " + joined(report.missing_required));
+    say("arbre prêt : le contrôleur lance " + text(target / "bin" / "64bit" / "kalto-obs.exe"));
+    return complete;
+}
