@@ -10,9 +10,8 @@ seconds=${2:-20}
 cmake --build --preset default -j2 --target kalto-obs kalto_engine win-capture win-wasapi \
     colour_window many_windows >/dev/null
 cmake --install build/default --prefix build/default/real-root >/dev/null
-exec python3 -X faulthandler - "$runs" "$seconds" <<'PY'
-import faulthandler, json, os, statistics, subprocess, sys, time
-faulthandler.dump_traceback_later(float(os.environ.get("WINDOW_BENCH_TRACE", "0")) or 1e9)
+exec python3 - "$runs" "$seconds" <<'PY'
+import json, os, statistics, subprocess, sys, time
 runs, seconds = int(sys.argv[1]), float(sys.argv[2])
 build = "build/default"
 agent_bin = f"{build}/real-root/bin/64bit/kalto-obs"
