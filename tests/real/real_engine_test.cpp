@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <poll.h>
 #include <sys/wait.h>
@@ -317,6 +319,52 @@ TEST(RealEngine, StatisticsGrowWithTheRecording) {
     agent->close_input();
     EXPECT_EQ(agent->expect_event("finished", 30s)["code"], 0);
     EXPECT_EQ(agent->wait_exit(), 0);
+}
+
+// Asks for statistics until the mean luma of the frames examined since the
+// previous request is near `luma`, or the deadline passes; returns the last mean.
+double wait_for_luma(AgentProcess& agent, double luma, std::chrono::seconds deadline) {
+    auto until = std::chrono::steady_clock::now() + deadline;
+    double sum = 0, examined = 0, mean = -1;
+    while (std::chrono::steady_clock::now() < until) {
+        agent.send(R"({"cmd":"stats"})");
+        json stats = agent.expect_event("stats");
+        double now_examined = stats["examined"].get<double>();
+        double now_sum = stats["brightness"].get<double>() * now_examined;
+        if (now_examined > examined) {
+            mean = (now_sum - sum) / (now_examined - examined);
+            if (std::abs(mean - luma) < 10.0)
+                return mean;
+        }
+        sum = now_sum;
+        examined = now_examined;
+        agent.next_event(500ms);
+    }
+    return mean;
+}
+
+TEST(RealEngine, WindowHiddenAndShownIsCapturedAsItIsNow) {
+    // Red is luma 63 and green 173 in partial range.
+    FILE* window = popen(KALTO_COLOUR_WINDOW " Teinte ff0000 >/dev/null", "w");
+    ASSERT_NE(window, nullptr);
+    auto agent = real_agent();
+    agent->send(start_line(
+        window_start("file", output_dir(*agent) + "/teinte.mp4",
+                     {{"source", {{"kind", "window"}, {"window", "Teinte:colour_window:x"}}},
+                      {"baseWidth", 320},
+                      {"baseHeight", 180},
+                      {"width", 320},
+                      {"height", 180}})));
+    agent->expect_event("started", 20s);
+    EXPECT_NEAR(wait_for_luma(*agent, 63.0, 15s), 63.0, 10.0);
+    // Hidden, repainted while hidden, shown again: the capture must show the new picture.
+    std::fputs("unmap\ncolour 00ff00\nmap\n", window);
+    std::fflush(window);
+    EXPECT_NEAR(wait_for_luma(*agent, 173.0, 10s), 173.0, 10.0);
+    agent->close_input();
+    EXPECT_EQ(agent->expect_event("finished", 30s)["code"], 0);
+    EXPECT_EQ(agent->wait_exit(), 0);
+    pclose(window);
 }
 
 TEST(Desktop, TeardownEndsAChildThatIgnoresTerminationWithinItsGrace) {

@@ -73,8 +73,11 @@ struct WindowCapture {
     Pixmap pixmap = 0;
     XShmSegmentInfo shm = {};
     XImage* image = nullptr;
-    int width = 0, height = 0; // of the pixmap held
-    bool use_shm = false;      // decided once: the server may lack shared memory or refuse ours
+    int width = 0, height = 0; // the window's size, as its events last told
+    Visual* visual = nullptr;
+    int depth = 0;
+    bool mapped = false;  // viewable, as its map and unmap events last told
+    bool use_shm = false; // decided once: the server may lack shared memory or refuse ours
     WindowLookup lookup;
 };
 
@@ -94,13 +97,13 @@ void release_picture(WindowCapture& c) {
 }
 
 // The window's current picture and a shared image of its size.
-bool acquire_picture(WindowCapture& c, const XWindowAttributes& attributes) {
+bool acquire_picture(WindowCapture& c) {
     c.pixmap = XCompositeNameWindowPixmap(c.display, c.window);
     if (!c.use_shm)
         return true;
-    c.image = XShmCreateImage(c.display, attributes.visual, static_cast<unsigned>(attributes.depth),
-                              ZPixmap, nullptr, &c.shm, static_cast<unsigned>(attributes.width),
-                              static_cast<unsigned>(attributes.height));
+    c.image =
+        XShmCreateImage(c.display, c.visual, static_cast<unsigned>(c.depth), ZPixmap, nullptr,
+                        &c.shm, static_cast<unsigned>(c.width), static_cast<unsigned>(c.height));
     if (!c.image)
         return false;
     c.shm.shmid =
@@ -142,7 +145,64 @@ bool read_picture(WindowCapture& c) {
 void forget_window(WindowCapture& c) {
     release_picture(c);
     c.window = 0;
+    c.mapped = false;
     c.lookup.wanted = true;
+}
+
+// Takes a window found by the lookup: its events from now on, its state once.
+bool adopt_window(WindowCapture& c, Window window) {
+    c.window = window;
+    XSelectInput(c.display, window, StructureNotifyMask);
+    XCompositeRedirectWindow(c.display, window, CompositeRedirectAutomatic);
+    XWindowAttributes attributes;
+    if (!XGetWindowAttributes(c.display, window, &attributes)) {
+        forget_window(c);
+        return false;
+    }
+    c.visual = attributes.visual;
+    c.depth = attributes.depth;
+    c.width = attributes.width;
+    c.height = attributes.height;
+    c.mapped = attributes.map_state == IsViewable;
+    return true;
+}
+
+// Applies the window's map, unmap, resize and destroy events queued on our
+// connection. XPending reads what has arrived without a round-trip.
+void apply_window_events(WindowCapture& c) {
+    while (c.window && XPending(c.display) > 0) {
+        XEvent event;
+        XNextEvent(c.display, &event);
+        switch (event.type) {
+        case MapNotify:
+            // A window mapped again has a new pixmap: the old one shows a stale picture.
+            if (event.xmap.window == c.window) {
+                release_picture(c);
+                c.mapped = true;
+            }
+            break;
+        case UnmapNotify:
+            if (event.xunmap.window == c.window) {
+                release_picture(c);
+                c.mapped = false;
+            }
+            break;
+        case ConfigureNotify:
+            if (event.xconfigure.window == c.window &&
+                (event.xconfigure.width != c.width || event.xconfigure.height != c.height)) {
+                release_picture(c);
+                c.width = event.xconfigure.width;
+                c.height = event.xconfigure.height;
+            }
+            break;
+        case DestroyNotify:
+            if (event.xdestroywindow.window == c.window)
+                forget_window(c);
+            break;
+        default:
+            break;
+        }
+    }
 }
 
 } // namespace
@@ -175,29 +235,17 @@ void tick_window_capture(void* data, float) {
     if (!c.display || !obs_source_showing(c.source))
         return;
     if (!c.window) {
-        c.window = c.lookup.found.exchange(0);
-        if (!c.window)
+        Window found = c.lookup.found.exchange(0);
+        if (!found || !adopt_window(c, found))
             return;
-        XCompositeRedirectWindow(c.display, c.window, CompositeRedirectAutomatic);
     }
-    XWindowAttributes attributes;
-    if (!XGetWindowAttributes(c.display, c.window, &attributes)) {
-        forget_window(c);
+    apply_window_events(c);
+    if (!c.window || !c.mapped || c.depth < 24)
         return;
-    }
-    // A window mapped again gets a new pixmap: the old one would show a stale picture.
-    if (attributes.map_state != IsViewable || attributes.depth < 24) {
+    if (!c.pixmap && !acquire_picture(c)) {
         release_picture(c);
         return;
     }
-    if (c.pixmap && (c.width != attributes.width || c.height != attributes.height))
-        release_picture(c);
-    if (!c.pixmap && !acquire_picture(c, attributes)) {
-        release_picture(c);
-        return;
-    }
-    c.width = attributes.width;
-    c.height = attributes.height;
     if (!read_picture(c) || c.image->bits_per_pixel != 32)
         return;
     obs_source_frame frame = {};
