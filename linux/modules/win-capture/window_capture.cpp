@@ -109,14 +109,22 @@ bool acquire_picture(WindowCapture& c) {
     c.shm.shmid =
         shmget(IPC_PRIVATE, static_cast<size_t>(c.image->bytes_per_line) * c.image->height,
                IPC_CREAT | 0600);
-    c.shm.shmaddr = c.image->data = static_cast<char*>(shmat(c.shm.shmid, nullptr, 0));
+    c.shm.shmaddr = c.image->data = c.shm.shmid < 0
+                                        ? reinterpret_cast<char*>(-1)
+                                        : static_cast<char*>(shmat(c.shm.shmid, nullptr, 0));
     c.shm.readOnly = False;
     // Marked for removal now: it goes once both sides have detached.
-    shmctl(c.shm.shmid, IPC_RMID, nullptr);
-    if (c.shm.shmaddr == reinterpret_cast<char*>(-1) || !XShmAttach(c.display, &c.shm)) {
+    if (c.shm.shmid >= 0)
+        shmctl(c.shm.shmid, IPC_RMID, nullptr);
+    bool attached = c.shm.shmaddr != reinterpret_cast<char*>(-1) && XShmAttach(c.display, &c.shm);
+    if (!attached) {
+        // No segment for us (the system's limits, a large window): read without one.
+        if (c.shm.shmaddr != reinterpret_cast<char*>(-1))
+            shmdt(c.shm.shmaddr);
         XDestroyImage(c.image);
         c.image = nullptr;
-        return false;
+        c.use_shm = false;
+        return true;
     }
     // A remote server cannot see our segment: its refusal comes back as an error.
     unsigned long failures = x_shm_attach_failures();

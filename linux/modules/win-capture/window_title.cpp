@@ -96,7 +96,9 @@ unsigned long find_window(Display* display, const std::string& title) {
     for (int screen = 0; screen < ScreenCount(display); ++screen) {
         Window root = RootWindow(display, screen);
         Window found = None;
-        if (!find_in_client_list(display, root, title, found))
+        // A stale list (its window manager gone) or a window it does not manage
+        // yet: the walk still finds it, on the lookup's own thread.
+        if (!find_in_client_list(display, root, title, found) || found == None)
             found = find_below(display, root, title);
         if (found != None)
             return found;
