@@ -71,6 +71,7 @@ int main(int argc, char** argv) {
         if (!save_bare_replay(session))
             ++failed;
     close_bare_session(session);
+    malloc_trim(0);
     long after = resident_kib();
     obs_shutdown();
     std::printf("bare: resident memory %ld KiB before, %ld KiB after (%ld KiB); %d failures\n",

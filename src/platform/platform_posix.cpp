@@ -166,7 +166,11 @@ bool x11_server_gone() {
 void on_fault(int signal, siginfo_t* info, void*) {
     if (x11_server_gone())
         end_for_lost_display();
-    sigaction(signal, signal == SIGSEGV ? &previous_segv_action : &previous_bus_action, nullptr);
+    struct sigaction previous = signal == SIGSEGV ? previous_segv_action : previous_bus_action;
+    // An ignored fault would come back for ever: the default ends the process.
+    if (!(previous.sa_flags & SA_SIGINFO) && previous.sa_handler == SIG_IGN)
+        previous.sa_handler = SIG_DFL;
+    sigaction(signal, &previous, nullptr);
     // A fault raised by an instruction comes again on return; a sent one is sent again.
     if (info->si_code <= 0)
         raise(signal);
@@ -188,7 +192,9 @@ void* connect_x11() {
         x11_socket = connection_number(display);
         struct sigaction action = {};
         action.sa_sigaction = on_fault;
-        action.sa_flags = SA_SIGINFO;
+        // On the alternate stack when a thread has one (sanitizers do): a stack overflow still
+        // reports.
+        action.sa_flags = SA_SIGINFO | SA_ONSTACK;
         sigemptyset(&action.sa_mask);
         sigaction(SIGSEGV, &action, &previous_segv_action);
         sigaction(SIGBUS, &action, &previous_bus_action);

@@ -112,7 +112,9 @@ TEST(Layout, MissingModulesAndASecondRunAfterOneIsRemoved) {
     EXPECT_EQ(first.code, 0) << first.output;
     EXPECT_NE(first.output.find("obs-qsv11 (facultatif)"), std::string::npos) << first.output;
 
-    // An update took the outputs plug-in away: the tree follows, and is no longer complete.
+    // An update took the outputs plug-in away: the tree follows, and is no longer
+    // complete. A file of the user's, never placed by the program, stays.
+    write_file(target / "bin" / "64bit" / "mine.txt");
     fs::remove(obs / "obs-plugins" / "64bit" / "obs-outputs.dll");
     fs::remove_all(obs / "data" / "obs-plugins" / "obs-outputs");
     fs::remove(obs / "bin" / "64bit" / "avcodec-61.dll");
@@ -122,6 +124,7 @@ TEST(Layout, MissingModulesAndASecondRunAfterOneIsRemoved) {
     EXPECT_FALSE(fs::exists(target / "core" / "obs-outputs"));
     EXPECT_FALSE(fs::exists(target / "bin" / "64bit" / "avcodec-61.dll"));
     EXPECT_TRUE(fs::exists(target / "bin" / "64bit" / "kalto-obs.exe"));
+    EXPECT_TRUE(fs::exists(target / "bin" / "64bit" / "mine.txt"));
 }
 
 TEST(Layout, UnwritableTargetAndTheInstallerRecord) {
@@ -129,6 +132,11 @@ TEST(Layout, UnwritableTargetAndTheInstallerRecord) {
     fs::path obs = stock_installation(base, seven);
     write_file(base / "a-file");
     EXPECT_EQ(run_layout(quoted(base / "a-file" / "R") + " " + quoted(obs)).code, 4);
+    // Refused: a folder in use, and a target inside the installation.
+    write_file(base / "used" / "notes.txt");
+    EXPECT_EQ(run_layout(quoted(base / "used") + " " + quoted(obs)).code, 1);
+    EXPECT_EQ(run_layout(quoted(obs / "R") + " " + quoted(obs)).code, 1);
+    EXPECT_FALSE(fs::exists(obs / "R"));
 
     // Without a second argument, the folder the installer recorded.
     std::string key = "\"HKLM\\SOFTWARE\\OBS Studio\"";

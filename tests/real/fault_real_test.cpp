@@ -192,6 +192,11 @@ TEST(RealFault, FullDiskStopsTheFileButNotTheReplayBuffer) {
     EXPECT_GT(decoded_frames(path), 0) << path;
 }
 
+// A test that kills part of the desktop ends it on every way out: the next gets a new one.
+struct DesktopEndsWithTheTest {
+    ~DesktopEndsWithTheTest() { stop_desktop(); }
+};
+
 // Frames encoded so far, from a `stats` answer.
 int encoded(AgentProcess& agent) {
     agent.send(R"({"cmd":"stats"})");
@@ -201,6 +206,7 @@ int encoded(AgentProcess& agent) {
 // The sound server killed mid-recording: the sound source loses its stream and
 // the track falls silent, the picture goes on, and the stop finishes the file.
 TEST(RealFault, SoundServerKilledTheRecordingGoesOn) {
+    DesktopEndsWithTheTest fresh_desktop_after;
     pid_t server = desktop().sound_server;
     ASSERT_GT(server, 0) << "no sound server";
     auto agent = fault_agent();
@@ -218,13 +224,13 @@ TEST(RealFault, SoundServerKilledTheRecordingGoesOn) {
     agent->send(R"({"cmd":"quit"})");
     EXPECT_EQ(agent->wait_exit(), 0);
     EXPECT_GE(decoded_frames(path), at_kill + 60) << path;
-    stop_desktop();
 }
 
 // The X server gone mid-recording: nothing can be captured any more. The
 // agent must not hang: it ends with a line of its own on standard error, and the
 // muxer, seeing its input end, finishes the file.
 TEST(RealFault, DisplayServerGoneTheAgentEndsAndTheFilePlays) {
+    DesktopEndsWithTheTest fresh_desktop_after;
     pid_t server = desktop().display_server;
     ASSERT_GT(server, 0) << "no X server";
     auto agent = fault_agent();
@@ -241,7 +247,6 @@ TEST(RealFault, DisplayServerGoneTheAgentEndsAndTheFilePlays) {
     EXPECT_TRUE(
         wait_until([&] { return std::none_of(muxers.begin(), muxers.end(), running); }, 20s));
     EXPECT_GE(decoded_frames(path), 15) << path;
-    stop_desktop();
 }
 
 } // namespace

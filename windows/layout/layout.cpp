@@ -1,9 +1,12 @@
 #include "layout.h"
 
+#include <fstream>
 #include <map>
 #include <system_error>
 
 namespace fs = std::filesystem;
+
+const char* const layout_manifest = "kalto-obs-layout.list";
 
 const std::vector<LayoutModule> layout_modules = {
     {"win-capture", true}, {"win-wasapi", true}, {"obs-ffmpeg", true},  {"obs-x264", true},
@@ -48,14 +51,18 @@ void place(const fs::path& target, const fs::path& source, LayoutReport& report)
             ++report.kept;
             return;
         }
-        fs::remove(target, error);
+        // The old file may be a link to the installation's: never written through.
+        if (!fs::remove(target, error)) {
+            report.failed.push_back(target);
+            return;
+        }
     }
     fs::create_directories(target.parent_path(), error);
     if (fs::create_hard_link(source, target, error); !error) {
         ++report.linked;
         return;
     }
-    if (fs::copy_file(source, target, fs::copy_options::overwrite_existing, error); !error) {
+    if (fs::copy_file(source, target, fs::copy_options::none, error); !error) {
         fs::last_write_time(target, fs::last_write_time(source, error), error);
         ++report.copied;
         return;
@@ -63,34 +70,48 @@ void place(const fs::path& target, const fs::path& source, LayoutReport& report)
     report.failed.push_back(target);
 }
 
-// Files under the managed folders of R that the plan no longer has.
-void remove_stale(const fs::path& root, const fs::path& folder, const Plan& plan,
-                  const std::vector<fs::path>& keep, LayoutReport& report) {
-    std::error_code error;
-    std::vector<fs::path> stale;
-    for (fs::recursive_directory_iterator it(root / folder, error), end; !error && it != end;
-         it.increment(error)) {
-        if (!it->is_regular_file(error))
-            continue;
-        fs::path relative = fs::relative(it->path(), root, error);
-        bool kept = false;
-        for (const fs::path& k : keep)
-            kept = kept || relative == k;
-        if (!kept && !plan.count(relative))
-            stale.push_back(it->path());
+// What the previous run placed, relative to R, one path a line.
+std::vector<fs::path> read_manifest(const fs::path& file) {
+    std::vector<fs::path> paths;
+    std::ifstream in(file, std::ios::binary);
+    for (std::string line; std::getline(in, line);)
+        if (!line.empty())
+            paths.push_back(fs::path(std::u8string(line.begin(), line.end())));
+    return paths;
+}
+
+bool write_manifest(const fs::path& file, const Plan& plan) {
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    for (const auto& [relative, source] : plan) {
+        std::u8string text = relative.generic_u8string();
+        out << std::string(text.begin(), text.end()) << '\n';
     }
-    for (const fs::path& path : stale)
-        if (fs::remove(path, error))
-            ++report.removed;
-    // Folders left empty go too, deepest first.
-    std::vector<fs::path> folders;
-    for (fs::recursive_directory_iterator it(root / folder, error), end; !error && it != end;
-         it.increment(error))
-        if (it->is_directory(error))
-            folders.push_back(it->path());
-    for (auto it = folders.rbegin(); it != folders.rend(); ++it)
-        if (fs::is_empty(*it, error))
-            fs::remove(*it, error);
+    return static_cast<bool>(out);
+}
+
+// Removes what the previous run placed and this plan no longer has: only files
+// this program put there, so nothing of the user's and nothing behind a link.
+void remove_stale(const fs::path& root, const std::vector<fs::path>& previous, const Plan& plan,
+                  LayoutReport& report) {
+    for (const fs::path& relative : previous) {
+        if (plan.count(relative) || relative.is_absolute() || relative.empty() ||
+            *relative.begin() == "..")
+            continue;
+        std::error_code error;
+        fs::path file = root / relative;
+        if (!fs::exists(file, error))
+            continue;
+        if (!fs::remove(file, error)) {
+            report.failed.push_back(file);
+            continue;
+        }
+        ++report.removed;
+        // Its folders go too once empty, up to R itself.
+        for (fs::path folder = file.parent_path(); folder != root && folder.has_relative_path();
+             folder = folder.parent_path())
+            if (!fs::is_empty(folder, error) || error || !fs::remove(folder, error))
+                break;
+    }
 }
 
 } // namespace
@@ -120,9 +141,9 @@ LayoutReport lay_out(const fs::path& obs, const fs::path& target, const fs::path
     plan[agent_name] = agent;
     for (const auto& [relative, source] : plan)
         place(target / relative, source, report);
-    const fs::path layout_name = bin / "kalto-obs-layout.exe";
-    remove_stale(target, bin, plan, {agent_name, layout_name}, report);
-    remove_stale(target, fs::path("data") / "libobs", plan, {}, report);
-    remove_stale(target, "core", plan, {}, report);
+    fs::path manifest = target / layout_manifest;
+    remove_stale(target, read_manifest(manifest), plan, report);
+    if (!write_manifest(manifest, plan))
+        report.failed.push_back(manifest);
     return report;
 }

@@ -18,6 +18,8 @@ struct LayoutModule {
     bool required;
 };
 extern const std::vector<LayoutModule> layout_modules;
+// The list of what the last run placed, in R: what a later run may remove.
+extern const char* const layout_manifest;
 
 struct LayoutReport {
     std::vector<std::string> found;
@@ -28,7 +30,7 @@ struct LayoutReport {
 };
 
 // Brings `target` up to date with the installation at `obs`: links (or copies)
-// what is new or changed, removes from the parts it manages what the
+// what is new or changed, removes what the last run placed and the
 // installation no longer has. `agent` is the agent's executable, put beside
 // the engine. Reads `obs` only.
 LayoutReport lay_out(const std::filesystem::path& obs, const std::filesystem::path& target,

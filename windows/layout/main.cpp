@@ -38,12 +38,19 @@ std::string joined(const std::vector<std::string>& names) {
     return out.empty() ? "aucun" : out;
 }
 
-// Whether `inner` is `outer` or lies inside it.
+// Whether `inner` is `outer` or lies inside it, however either is spelled
+// (case, short names, links): the same folder on disk is the same folder.
 bool within(const fs::path& inner, const fs::path& outer) {
     std::error_code error;
-    fs::path a = fs::weakly_canonical(inner, error), b = fs::weakly_canonical(outer, error);
-    auto [end, rest] = std::mismatch(b.begin(), b.end(), a.begin(), a.end());
-    return end == b.end();
+    for (fs::path folder = fs::absolute(inner, error); !error;) {
+        if (fs::equivalent(folder, outer, error))
+            return true;
+        error.clear();
+        if (folder == folder.parent_path())
+            break;
+        folder = folder.parent_path();
+    }
+    return false;
 }
 
 } // namespace
@@ -87,6 +94,11 @@ int wmain(int argc, wchar_t** argv) {
         return fail(engine_refused, "moteur " + version_text +
                                         " trop ancien : il faut OBS Studio 30 ou plus récent");
 
+    // A folder in use is not ours to fill: R is empty, or a tree this program made.
+    if (fs::exists(target, error) && !fs::is_empty(target, error) &&
+        !fs::exists(target / layout_manifest, error))
+        return fail(usage_error, text(target) + " n'est ni vide ni un arbre fait par "
+                                                "kalto-obs-layout : choisissez un dossier neuf");
     fs::create_directories(target, error);
     if (error || !fs::is_directory(target, error))
         return fail(not_written, "impossible de créer " + text(target) + " : " + error.message());
