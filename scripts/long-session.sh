@@ -85,5 +85,7 @@ for clip in "$out"/clips/*; do
     awk -v d="$d" -v r="$replay" 'BEGIN { exit !(d >= r - 1.5 && d <= r + 1.5) }' ||
         { echo "clip $clip lasts $d s" >&2; faults=$((faults + 1)); }
 done
-echo "clips: $(ls "$out/clips" | wc -l) of $saves, from $shortest s to $longest s"
+clips=$(ls "$out/clips" | wc -l)
+echo "clips: $clips of $saves, from $shortest s to $longest s"
+[ "$clips" -eq "$saves" ] || { echo "a save wrote no clip" >&2; faults=$((faults + 1)); }
 [ "$faults" -eq 0 ]

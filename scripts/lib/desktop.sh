@@ -57,5 +57,7 @@ start_sound_server() {
         --load="module-null-sink sink_name=kalto_null" --load=module-native-protocol-unix \
         --load="module-sine sink=kalto_null frequency=1000" >/dev/null 2>&1 &
     pids+=($!)
-    for _ in $(seq 100); do [ -S "$XDG_RUNTIME_DIR/pulse/native" ] && break; sleep 0.1; done
+    for _ in $(seq 100); do [ -S "$XDG_RUNTIME_DIR/pulse/native" ] && return 0; sleep 0.1; done
+    echo "the sound server did not start" >&2
+    return 1
 }
