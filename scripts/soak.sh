@@ -22,16 +22,7 @@ start_sound_server
 # exec: the coprocess must be the agent itself, whose memory and descriptors are read.
 coproc AGENT { exec "$out/root/bin/64bit/kalto-obs" 2>"$out/agent-stderr.log"; }
 pids+=($AGENT_PID)
-send() { echo "$1" >&"${AGENT[1]}"; }
-expect() {
-    local line
-    while IFS= read -r -t 60 line <&"${AGENT[0]}"; do
-        [[ "$line" == *"\"event\":\"$1\""* ]] && { last="$line"; return 0; }
-        [[ "$line" == *'"event":"error"'* ]] && echo "unexpected: $line" >&2
-    done
-    echo "no \"$1\" event in time" >&2
-    exit 1
-}
+source scripts/lib/agent.sh
 # Asks for statistics until the output has written a few frames, so that
 # every file of the soak has something to play.
 encoded_some() {
