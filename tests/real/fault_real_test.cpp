@@ -203,6 +203,13 @@ int encoded(AgentProcess& agent) {
     return agent.expect_event("stats", 5s).value("encoded", 0);
 }
 
+// A file recording started, with its first second encoded.
+bool file_recording_under_way(AgentProcess& agent, const std::string& path) {
+    agent.send(start_command("file", path));
+    agent.expect_event("started", 20s);
+    return wait_until([&] { return encoded(agent) >= 30; }, 20s);
+}
+
 // The sound server killed mid-recording: the sound source loses its stream and
 // the track falls silent, the picture goes on, and the stop finishes the file.
 TEST(RealFault, SoundServerKilledTheRecordingGoesOn) {
@@ -211,9 +218,7 @@ TEST(RealFault, SoundServerKilledTheRecordingGoesOn) {
     ASSERT_GT(server, 0) << "no sound server";
     auto agent = fault_agent();
     std::string path = agent->root() + "/tmp/sans-son.mkv";
-    agent->send(start_command("file", path));
-    agent->expect_event("started", 20s);
-    ASSERT_TRUE(wait_until([&] { return encoded(*agent) >= 30; }, 20s));
+    ASSERT_TRUE(file_recording_under_way(*agent, path));
     kill_desktop_process(server);
     int at_kill = encoded(*agent);
     EXPECT_TRUE(wait_until([&] { return encoded(*agent) >= at_kill + 60; }, 20s))
@@ -235,9 +240,7 @@ TEST(RealFault, DisplayServerGoneTheAgentEndsAndTheFilePlays) {
     ASSERT_GT(server, 0) << "no X server";
     auto agent = fault_agent();
     std::string path = agent->root() + "/tmp/sans-x.mkv";
-    agent->send(start_command("file", path));
-    agent->expect_event("started", 20s);
-    ASSERT_TRUE(wait_until([&] { return encoded(*agent) >= 30; }, 20s));
+    ASSERT_TRUE(file_recording_under_way(*agent, path));
     std::vector<pid_t> muxers = muxers_of(agent->pid());
     ASSERT_FALSE(muxers.empty());
     kill_desktop_process(server);
