@@ -138,6 +138,23 @@ const Desktop& desktop() {
     return *current;
 }
 
+pid_t start_player(const std::string& title, int frequency) {
+    // SDL would pick PipeWire first where its library is installed; the server here is PulseAudio.
+    pid_t pid =
+        spawn({"env", "SDL_AUDIODRIVER=pulseaudio", "ffplay", "-loglevel", "quiet", "-f", "lavfi",
+               "-i", "sine=frequency=" + std::to_string(frequency), "-window_title", title, "-x",
+               "160", "-y", "120", "-left", "1000", "-top", "500"});
+    std::string stream = "application.process.id = \"" + std::to_string(pid) + "\"";
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (pid > 0 && std::chrono::steady_clock::now() < until) {
+        if (window_exists(title) &&
+            command_output("pactl list sink-inputs 2>/dev/null").find(stream) != std::string::npos)
+            return pid;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return -1;
+}
+
 void end_processes(const std::vector<pid_t>& pids, std::chrono::milliseconds grace) {
     for (pid_t pid : pids)
         kill(pid, SIGTERM);

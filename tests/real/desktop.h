@@ -17,6 +17,9 @@ struct Desktop {
 
 // Starts the display and its windows once; empty display on failure.
 const Desktop& desktop();
+// Starts a player of a `frequency` Hz tone in a window titled `title` and waits
+// until the sound server has its stream; -1 when it did not come.
+pid_t start_player(const std::string& title, int frequency);
 // Ends the desktop's processes; the next desktop() starts a new one.
 void stop_desktop();
 // Kills one of the desktop's processes (a fault for a test to make) and reaps it.

@@ -257,34 +257,52 @@ double track_volume(const std::string& path) {
     return mean_volume(path, "");
 }
 
+struct Sound {
+    double at_440 = 0, at_1000 = 0, whole = 0; // mean volumes in dB
+};
+
+// Records three seconds of the window "Mire" with the sound `audio`.
+Sound record_sound(const json& audio, std::map<std::string, std::string> env = {}) {
+    auto agent = real_agent(env);
+    std::string path = output_dir(*agent) + "/son.mp4";
+    agent->send(start_line(window_start("file", path, {{"audio", audio}})));
+    agent->expect_event("started", 20s);
+    EXPECT_FALSE(agent->next_event(3s));
+    agent->close_input();
+    EXPECT_EQ(agent->expect_event("finished", 30s)["code"], 0);
+    EXPECT_EQ(agent->wait_exit(), 0);
+    return {band_volume(path, 440), band_volume(path, 1000), track_volume(path)};
+}
+
 TEST(RealEngine, SoundComesFromTheSoundServerElseIsSilent) {
-    struct Case {
-        std::map<std::string, std::string> env;
-        std::string kind;
-    };
-    // The server plays 1000 Hz; an application's sound is the whole output on Linux.
-    for (const Case& c : {Case{{}, "desktop"}, Case{{}, "process"},
-                          Case{{{"PULSE_SERVER", "unix:/nonexistent/pulse"}}, "desktop"}}) {
-        bool server = c.env.empty();
-        json audio = {{"kind", c.kind}};
-        if (c.kind == "process")
-            audio["window"] = "Mire:ffplay:ffplay";
-        auto agent = real_agent(c.env);
-        std::string path = output_dir(*agent) + "/son.mp4";
-        agent->send(start_line(window_start("file", path, {{"audio", audio}})));
-        agent->expect_event("started", 20s);
-        EXPECT_FALSE(agent->next_event(3s));
-        agent->close_input();
-        EXPECT_EQ(agent->expect_event("finished", 30s)["code"], 0);
-        EXPECT_EQ(agent->wait_exit(), 0);
-        if (server) {
-            double loud = band_volume(path, 1000), quiet = band_volume(path, 440);
-            EXPECT_GT(loud, quiet + 15.0)
-                << c.kind << ": 1000 Hz " << loud << " dB, 440 Hz " << quiet;
-        } else {
-            EXPECT_LT(track_volume(path), -60.0);
-        }
-    }
+    // The server plays 1000 Hz; "Mire" plays nothing, so its application's sound is silence.
+    Sound computer = record_sound({{"kind", "desktop"}});
+    EXPECT_GT(computer.at_1000, computer.at_440 + 15.0);
+    EXPECT_LT(record_sound({{"kind", "process"}, {"window", "Mire:ffplay:ffplay"}}).whole, -60.0);
+    EXPECT_LT(
+        record_sound({{"kind", "desktop"}}, {{"PULSE_SERVER", "unix:/nonexistent/pulse"}}).whole,
+        -60.0);
+}
+
+TEST(RealEngine, AnApplicationsSoundIsItsOwnAlone) {
+    pid_t game = start_player("Jeu440", 440);
+    pid_t chat = start_player("Chat1000", 1000);
+    ASSERT_GT(game, 0);
+    ASSERT_GT(chat, 0);
+    // The server's own 1000 Hz plays as well: neither it nor the chat is in the game's sound.
+    Sound game_sound = record_sound({{"kind", "process"}, {"window", "Jeu440:ffplay:ffplay"}});
+    Sound chat_sound = record_sound({{"kind", "process"}, {"window", "Chat1000:ffplay:ffplay"}});
+    Sound computer = record_sound({{"kind", "desktop"}});
+    kill_desktop_process(game);
+    kill_desktop_process(chat);
+    EXPECT_GT(game_sound.at_440, game_sound.at_1000 + 15.0)
+        << game_sound.at_440 << " dB against " << game_sound.at_1000;
+    EXPECT_GT(chat_sound.at_1000, chat_sound.at_440 + 15.0)
+        << chat_sound.at_1000 << " dB against " << chat_sound.at_440;
+    // The computer's sound holds both; the game's tone is as loud in either: none lost on the way.
+    EXPECT_GT(computer.at_1000, computer.at_440 - 15.0);
+    EXPECT_GT(computer.at_440, computer.at_1000 - 15.0);
+    EXPECT_NEAR(game_sound.at_440, computer.at_440, 3.0);
 }
 
 TEST(RealEngine, StatisticsGrowWithTheRecording) {

@@ -1,8 +1,8 @@
 #include "window_capture.h"
 
 #include "../common/inner_source.h"
+#include "../common/window_title.h"
 #include "capture_sources.h"
-#include "window_title.h"
 
 #include <util/platform.h>
 

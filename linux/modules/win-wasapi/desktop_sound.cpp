@@ -1,12 +1,8 @@
-// "wasapi_output_capture" and "wasapi_process_output_capture" for Linux: the
-// same type ids and settings keys as the Windows plug-in, over the engine's own
-// PulseAudio capture of the default output's monitor ("pulse_output_capture").
-// The engine's plug-in records whole devices only, so an application's sound
-// is the whole output here too. Without a sound server the source stays silent
-// and the recording goes on.
+// "wasapi_output_capture" for Linux: the computer's sound, over the engine's
+// own PulseAudio capture of the default output's monitor ("pulse_output_capture").
+// Without a sound server the source stays silent and the recording goes on.
 #include "../common/inner_source.h"
-
-OBS_DECLARE_MODULE()
+#include "sound_sources.h"
 
 namespace {
 
@@ -58,13 +54,7 @@ void destroy(void* data) {
 
 } // namespace
 
-bool obs_module_load(void) {
-    load_system_module("linux-pulseaudio");
-    obs_source_info desktop =
-        input_source_info("wasapi_output_capture", "Son du PC", OBS_SOURCE_AUDIO, create, destroy);
-    obs_source_info process = input_source_info("wasapi_process_output_capture", "Son du jeu",
-                                                OBS_SOURCE_AUDIO, create, destroy);
-    obs_register_source(&desktop);
-    obs_register_source(&process);
-    return true;
+obs_source_info desktop_sound_info() {
+    return input_source_info("wasapi_output_capture", "Son du PC", OBS_SOURCE_AUDIO, create,
+                             destroy);
 }

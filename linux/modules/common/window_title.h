@@ -5,9 +5,14 @@
 #include <X11/Xlib.h>
 
 #include <string>
+#include <sys/types.h>
 
 // The title in "Title:Class:exe", with "#3A" and "#22" decoded to ':' and '#'.
 std::string window_title(const char* designation);
 
 // The first window, on any screen, whose name is `title`; 0 when none is.
 unsigned long find_window(Display* display, const std::string& title);
+
+// The process that owns the window, from its _NET_WM_PID; 0 when the window
+// does not say, or says it runs on another machine.
+pid_t window_process_id(Display* display, unsigned long window);

@@ -1,6 +1,8 @@
 #include "window_title.h"
 
 #include <X11/Xatom.h>
+#include <X11/Xutil.h>
+#include <unistd.h>
 
 namespace {
 
@@ -104,4 +106,32 @@ unsigned long find_window(Display* display, const std::string& title) {
             return found;
     }
     return 0;
+}
+
+pid_t window_process_id(Display* display, unsigned long window) {
+    // Another machine's process id would name an unrelated process of ours.
+    XTextProperty machine = {};
+    if (XGetWMClientMachine(display, window, &machine) && machine.value) {
+        char host[256] = {};
+        gethostname(host, sizeof host - 1);
+        bool here = machine.format == 8 &&
+                    std::string(reinterpret_cast<char*>(machine.value), machine.nitems) == host;
+        XFree(machine.value);
+        if (!here)
+            return 0;
+    }
+    Atom property = XInternAtom(display, "_NET_WM_PID", True);
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0, remaining = 0;
+    unsigned char* data = nullptr;
+    pid_t pid = 0;
+    if (property != None &&
+        XGetWindowProperty(display, window, property, 0, 1, False, XA_CARDINAL, &type, &format,
+                           &count, &remaining, &data) == Success &&
+        type == XA_CARDINAL && format == 32 && count == 1)
+        pid = static_cast<pid_t>(*reinterpret_cast<unsigned long*>(data));
+    if (data)
+        XFree(data);
+    return pid;
 }

@@ -1,0 +1,299 @@
+#include "process_streams.h"
+
+#include <pulse/pulseaudio.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <vector>
+
+namespace {
+
+constexpr int channels = process_sound_channels;
+constexpr std::size_t block_frames = process_sound_rate / 100; // asked of the server at a time
+// A stream that sent nothing for this long is paused: it no longer holds the others back.
+constexpr auto paused_after = std::chrono::milliseconds(100);
+// Never more in hand than this for one stream: the oldest sound goes.
+constexpr std::size_t most_frames = process_sound_rate / 5;
+
+struct Input {
+    ProcessStreams* owner = nullptr;
+    pa_stream* stream = nullptr;
+    bool ended = false; // the server ended our stream (its input moved): made again
+    std::vector<float> pending;
+    std::chrono::steady_clock::time_point last_sound;
+};
+
+void release(pa_operation* operation) {
+    if (operation)
+        pa_operation_unref(operation);
+}
+
+} // namespace
+
+// Everything here is used on the connection's thread, or under its lock.
+struct ProcessStreams {
+    pa_threaded_mainloop* loop = nullptr;
+    pa_context* context = nullptr;
+    pid_t target = 0;
+    std::map<uint32_t, std::unique_ptr<Input>> inputs; // by the application's sink input
+    std::vector<float> mixed;
+    DeliverSound deliver = nullptr;
+    void* deliver_data = nullptr;
+};
+
+namespace {
+
+void end_stream(pa_stream* stream) {
+    pa_stream_set_read_callback(stream, nullptr, nullptr);
+    pa_stream_set_state_callback(stream, nullptr, nullptr);
+    if (pa_stream_get_state(stream) != PA_STREAM_UNCONNECTED)
+        pa_stream_disconnect(stream);
+    pa_stream_unref(stream);
+}
+
+void drop_input(ProcessStreams& s, uint32_t index) {
+    auto found = s.inputs.find(index);
+    if (found == s.inputs.end())
+        return;
+    end_stream(found->second->stream);
+    s.inputs.erase(found);
+}
+
+void drop_all_inputs(ProcessStreams& s) {
+    for (auto& [index, input] : s.inputs)
+        end_stream(input->stream);
+    s.inputs.clear();
+}
+
+// Mixes what every playing stream has in hand, as far as all of them have it,
+// and delivers it.
+void deliver_mixed(ProcessStreams& s) {
+    auto now = std::chrono::steady_clock::now();
+    std::size_t frames = SIZE_MAX;
+    for (auto& [index, input] : s.inputs) {
+        if (now - input->last_sound > paused_after)
+            input->pending.clear();
+        else
+            frames = std::min(frames, input->pending.size() / channels);
+    }
+    if (frames == SIZE_MAX || frames == 0)
+        return;
+    std::size_t samples = frames * channels;
+    s.mixed.assign(samples, 0.0f);
+    for (auto& [index, input] : s.inputs) {
+        if (input->pending.size() < samples)
+            continue; // paused
+        for (std::size_t i = 0; i < samples; ++i)
+            s.mixed[i] += input->pending[i];
+        input->pending.erase(input->pending.begin(),
+                             input->pending.begin() + static_cast<long>(samples));
+    }
+    s.deliver(s.deliver_data, s.mixed.data(), frames);
+}
+
+void on_read(pa_stream* stream, size_t, void* data) {
+    auto* input = static_cast<Input*>(data);
+    std::vector<float>& pending = input->pending;
+    const void* bytes = nullptr;
+    size_t size = 0;
+    while (pa_stream_peek(stream, &bytes, &size) == 0 && size > 0) {
+        std::size_t count = size / sizeof(float) / channels * channels;
+        if (auto* samples = static_cast<const float*>(bytes))
+            pending.insert(pending.end(), samples, samples + count);
+        else
+            pending.insert(pending.end(), count, 0.0f); // a hole in the stream
+        pa_stream_drop(stream);
+    }
+    if (pending.size() > most_frames * channels)
+        pending.erase(pending.begin(), pending.end() - static_cast<long>(most_frames * channels));
+    input->last_sound = std::chrono::steady_clock::now();
+    deliver_mixed(*input->owner);
+}
+
+void on_stream_state(pa_stream* stream, void* data) {
+    pa_stream_state_t state = pa_stream_get_state(stream);
+    if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED)
+        static_cast<Input*>(data)->ended = true;
+}
+
+// A monitor stream of one sink input: that input's sound alone, before the
+// output mixes it with the others.
+void add_input(ProcessStreams& s, uint32_t index) {
+    pa_sample_spec spec = {PA_SAMPLE_FLOAT32NE, process_sound_rate, channels};
+    pa_stream* stream = pa_stream_new(s.context, "kalto-obs", &spec, nullptr);
+    if (!stream)
+        return;
+    auto input = std::make_unique<Input>();
+    input->owner = &s;
+    input->stream = stream;
+    pa_stream_set_monitor_stream(stream, index);
+    pa_stream_set_read_callback(stream, on_read, input.get());
+    pa_stream_set_state_callback(stream, on_stream_state, input.get());
+    pa_buffer_attr attr;
+    std::memset(&attr, 0xff, sizeof attr); // the server's choice for all but the fragment
+    attr.fragsize = static_cast<uint32_t>(block_frames * channels * sizeof(float));
+    auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_DONT_MOVE | PA_STREAM_ADJUST_LATENCY);
+    if (pa_stream_connect_record(stream, nullptr, &attr, flags) < 0) {
+        end_stream(stream);
+        return;
+    }
+    s.inputs[index] = std::move(input);
+}
+
+pid_t process_of(const pa_sink_input_info& info) {
+    const char* text = pa_proplist_gets(info.proplist, PA_PROP_APPLICATION_PROCESS_ID);
+    return text ? static_cast<pid_t>(std::strtol(text, nullptr, 10)) : 0;
+}
+
+void on_input_info(pa_context*, const pa_sink_input_info* info, int eol, void* data) {
+    if (eol != 0 || !info)
+        return;
+    auto& s = *static_cast<ProcessStreams*>(data);
+    bool wanted = s.target > 0 && process_descends_from(process_of(*info), s.target);
+    auto found = s.inputs.find(info->index);
+    bool recorded = found != s.inputs.end();
+    if (recorded && (!wanted || found->second->ended)) {
+        drop_input(s, info->index);
+        recorded = false;
+    }
+    if (wanted && !recorded)
+        add_input(s, info->index);
+}
+
+void list_inputs(ProcessStreams& s) {
+    if (s.target > 0 && s.context && pa_context_get_state(s.context) == PA_CONTEXT_READY)
+        release(pa_context_get_sink_input_info_list(s.context, on_input_info, &s));
+}
+
+// New inputs are looked at, changed ones again (a moved input ended our stream).
+void on_event(pa_context* context, pa_subscription_event_type_t event, uint32_t index, void* data) {
+    auto& s = *static_cast<ProcessStreams*>(data);
+    if ((event & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) != PA_SUBSCRIPTION_EVENT_SINK_INPUT)
+        return;
+    if ((event & PA_SUBSCRIPTION_EVENT_TYPE_MASK) == PA_SUBSCRIPTION_EVENT_REMOVE)
+        drop_input(s, index);
+    else if (s.target > 0)
+        release(pa_context_get_sink_input_info(context, index, on_input_info, &s));
+}
+
+void on_context_state(pa_context* context, void* data) {
+    if (pa_context_get_state(context) != PA_CONTEXT_READY)
+        return;
+    auto& s = *static_cast<ProcessStreams*>(data);
+    pa_context_set_subscribe_callback(context, on_event, &s);
+    release(pa_context_subscribe(context, PA_SUBSCRIPTION_MASK_SINK_INPUT, nullptr, nullptr));
+    list_inputs(s);
+}
+
+void disconnect(ProcessStreams& s) {
+    drop_all_inputs(s);
+    if (!s.context)
+        return;
+    // Operations under way are cancelled with the connection: their callbacks never run.
+    pa_context_set_state_callback(s.context, nullptr, nullptr);
+    pa_context_set_subscribe_callback(s.context, nullptr, nullptr);
+    pa_context_disconnect(s.context);
+    pa_context_unref(s.context);
+    s.context = nullptr;
+}
+
+void connect(ProcessStreams& s) {
+    s.context = pa_context_new(pa_threaded_mainloop_get_api(s.loop), "kalto-obs");
+    if (!s.context)
+        return;
+    pa_context_set_state_callback(s.context, on_context_state, &s);
+    // Never a sound server of our own: without one the track is silent.
+    if (pa_context_connect(s.context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
+        disconnect(s);
+}
+
+// The parent in /proc/<pid>/stat, after the name (which may hold spaces and parentheses).
+pid_t parent_of(pid_t pid) {
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
+    FILE* file = std::fopen(path, "re");
+    if (!file)
+        return 0;
+    char line[512];
+    std::size_t size = std::fread(line, 1, sizeof line - 1, file);
+    std::fclose(file);
+    line[size] = '\0';
+    const char* name_end = std::strrchr(line, ')');
+    int parent = 0;
+    if (!name_end || std::sscanf(name_end + 1, " %*c %d", &parent) != 1)
+        return 0;
+    return parent;
+}
+
+} // namespace
+
+bool process_descends_from(pid_t pid, pid_t ancestor) {
+    // Bounded, against a loop of reused process ids read at the wrong moment.
+    for (int depth = 0; pid > 0 && ancestor > 0 && depth < 64; ++depth) {
+        if (pid == ancestor)
+            return true;
+        if (pid == 1)
+            return false;
+        pid = parent_of(pid);
+    }
+    return false;
+}
+
+ProcessStreams* start_process_streams(DeliverSound deliver, void* data) {
+    auto* s = new ProcessStreams;
+    s->deliver = deliver;
+    s->deliver_data = data;
+    s->loop = pa_threaded_mainloop_new();
+    if (!s->loop)
+        return s;
+    pa_threaded_mainloop_lock(s->loop);
+    connect(*s);
+    pa_threaded_mainloop_unlock(s->loop);
+    if (pa_threaded_mainloop_start(s->loop) < 0) {
+        disconnect(*s);
+        pa_threaded_mainloop_free(s->loop);
+        s->loop = nullptr;
+    }
+    return s;
+}
+
+void stop_process_streams(ProcessStreams* s) {
+    if (s->loop) {
+        pa_threaded_mainloop_lock(s->loop);
+        disconnect(*s);
+        pa_threaded_mainloop_unlock(s->loop);
+        pa_threaded_mainloop_stop(s->loop);
+        pa_threaded_mainloop_free(s->loop);
+    }
+    delete s;
+}
+
+void follow_process(ProcessStreams& s, pid_t pid) {
+    if (!s.loop)
+        return;
+    pa_threaded_mainloop_lock(s.loop);
+    if (pid != s.target) {
+        s.target = pid;
+        drop_all_inputs(s);
+        list_inputs(s);
+    }
+    pa_threaded_mainloop_unlock(s.loop);
+}
+
+void keep_connected(ProcessStreams& s) {
+    if (!s.loop)
+        return;
+    pa_threaded_mainloop_lock(s.loop);
+    pa_context_state_t state = s.context ? pa_context_get_state(s.context) : PA_CONTEXT_FAILED;
+    if (state == PA_CONTEXT_FAILED || state == PA_CONTEXT_TERMINATED) {
+        disconnect(s);
+        connect(s);
+    }
+    pa_threaded_mainloop_unlock(s.loop);
+}
