@@ -1,9 +1,11 @@
 // A window of one solid colour, driven by lines on standard input:
 // "colour RRGGBB", "unmap", "map". Prints "ready" once shown and "ok" after each
-// line, once the server has done it.
+// line, once the server has done it. It names its process in _NET_WM_PID.
 
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -18,6 +20,9 @@ int main(int argc, char** argv) {
     Window window =
         XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 320, 180, 0, 0, colour);
     XStoreName(display, window, title);
+    long pid = getpid();
+    XChangeProperty(display, window, XInternAtom(display, "_NET_WM_PID", False), XA_CARDINAL, 32,
+                    PropModeReplace, reinterpret_cast<unsigned char*>(&pid), 1);
     XMapWindow(display, window);
     XSync(display, False);
     std::puts("ready");

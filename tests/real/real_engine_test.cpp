@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <poll.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -258,7 +259,7 @@ double track_volume(const std::string& path) {
 }
 
 struct Sound {
-    double at_440 = 0, at_1000 = 0, whole = 0; // mean volumes in dB
+    double at_440 = 0, at_660 = 0, at_1000 = 0, whole = 0; // mean volumes in dB
 };
 
 // Records three seconds of the window "Mire" with the sound `audio`.
@@ -271,7 +272,8 @@ Sound record_sound(const json& audio, std::map<std::string, std::string> env = {
     agent->close_input();
     EXPECT_EQ(agent->expect_event("finished", 30s)["code"], 0);
     EXPECT_EQ(agent->wait_exit(), 0);
-    return {band_volume(path, 440), band_volume(path, 1000), track_volume(path)};
+    return {band_volume(path, 440), band_volume(path, 660), band_volume(path, 1000),
+            track_volume(path)};
 }
 
 TEST(RealEngine, SoundComesFromTheSoundServerElseIsSilent) {
@@ -303,6 +305,36 @@ TEST(RealEngine, AnApplicationsSoundIsItsOwnAlone) {
     EXPECT_GT(computer.at_1000, computer.at_440 - 15.0);
     EXPECT_GT(computer.at_440, computer.at_1000 - 15.0);
     EXPECT_NEAR(game_sound.at_440, computer.at_440, 3.0);
+}
+
+TEST(RealEngine, AnApplicationsSoundHoldsWhatItsChildrenPlay) {
+    // The window's process plays nothing itself; the two players it started do, at once.
+    FILE* window = popen("SDL_AUDIODRIVER=pulseaudio; export SDL_AUDIODRIVER; "
+                         "for f in 440 660; do ffplay -loglevel quiet -nodisp -autoexit -f lavfi "
+                         "-i sine=frequency=$f:duration=60 & done; exec " KALTO_COLOUR_WINDOW
+                         " Lanceur 000000 >/dev/null",
+                         "w");
+    ASSERT_NE(window, nullptr);
+    auto until = std::chrono::steady_clock::now() + 20s;
+    auto players = [] {
+        std::string inputs = command_output("pactl list sink-inputs 2>/dev/null");
+        int count = 0;
+        for (std::size_t at = 0;
+             (at = inputs.find("application.process.binary = \"ffplay\"", at)) != std::string::npos;
+             ++at)
+            ++count;
+        return count;
+    };
+    while (players() < 2 && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(100ms);
+    Sound sound = record_sound({{"kind", "process"}, {"window", "Lanceur:colour_window:x"}});
+    std::string pid = command_output("xprop -name Lanceur _NET_WM_PID | sed 's/.*= //'");
+    command_output("pkill -P " + pid);
+    pclose(window);
+    EXPECT_GT(sound.at_440, sound.at_1000 + 15.0) << sound.at_440 << " against " << sound.at_1000;
+    EXPECT_GT(sound.at_660, sound.at_1000 + 15.0) << sound.at_660 << " against " << sound.at_1000;
+    // Mixed whole: a stream held back or cut short would be quieter than the other.
+    EXPECT_NEAR(sound.at_440, sound.at_660, 2.0);
 }
 
 TEST(RealEngine, StatisticsGrowWithTheRecording) {
