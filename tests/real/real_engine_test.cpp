@@ -7,7 +7,10 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <poll.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -262,12 +265,16 @@ struct Sound {
     double at_440 = 0, at_660 = 0, at_1000 = 0, whole = 0; // mean volumes in dB
 };
 
-// Records three seconds of the window "Mire" with the sound `audio`.
-Sound record_sound(const json& audio, std::map<std::string, std::string> env = {}) {
+// Records the window "Mire" with the sound `audio`: `started` is awaited, then
+// `under_way` runs, then three more seconds are recorded.
+Sound record_sound(const json& audio, std::map<std::string, std::string> env = {},
+                   const std::function<void()>& under_way = {}) {
     auto agent = real_agent(env);
     std::string path = output_dir(*agent) + "/son.mp4";
     agent->send(start_line(window_start("file", path, {{"audio", audio}})));
     agent->expect_event("started", 20s);
+    if (under_way)
+        under_way();
     EXPECT_FALSE(agent->next_event(3s));
     agent->close_input();
     EXPECT_EQ(agent->expect_event("finished", 30s)["code"], 0);
@@ -308,14 +315,27 @@ TEST(RealEngine, AnApplicationsSoundIsItsOwnAlone) {
 }
 
 TEST(RealEngine, AnApplicationsSoundHoldsWhatItsChildrenPlay) {
-    // The window's process plays nothing itself; the two players it started do, at once.
-    FILE* window = popen("SDL_AUDIODRIVER=pulseaudio; export SDL_AUDIODRIVER; "
-                         "for f in 440 660; do ffplay -loglevel quiet -nodisp -autoexit -f lavfi "
-                         "-i sine=frequency=$f:duration=60 & done; exec " KALTO_COLOUR_WINDOW
-                         " Lanceur 000000 >/dev/null",
-                         "w");
+    // The window's process plays nothing itself. Once the recording is under way, a process
+    // it started starts two players: their streams are taken as they appear. All of them
+    // are in one process group, ended together.
+    std::string go = "/tmp/kalto-go-" + std::to_string(getpid());
+    ASSERT_EQ(mkfifo(go.c_str(), 0600), 0);
+    std::string command =
+        "exec setsid sh -c 'export SDL_AUDIODRIVER=pulseaudio; (read go < " + go +
+        "; for f in 440 660; do ffplay -loglevel quiet -nodisp -f lavfi -i sine=frequency=$f "
+        "& done; wait) & exec " KALTO_COLOUR_WINDOW " Lanceur 000000 >/dev/null'";
+    FILE* window = popen(command.c_str(), "w");
     ASSERT_NE(window, nullptr);
     auto until = std::chrono::steady_clock::now() + 20s;
+    pid_t group = 0;
+    while (group <= 0 && std::chrono::steady_clock::now() < until) {
+        std::string said = command_output("xprop -name Lanceur _NET_WM_PID 2>/dev/null");
+        std::size_t at = said.find("= ");
+        group = at == std::string::npos ? 0 : std::atoi(said.c_str() + at + 2);
+        if (group <= 0)
+            std::this_thread::sleep_for(100ms);
+    }
+    ASSERT_GT(group, 0);
     auto players = [] {
         std::string inputs = command_output("pactl list sink-inputs 2>/dev/null");
         int count = 0;
@@ -325,12 +345,15 @@ TEST(RealEngine, AnApplicationsSoundHoldsWhatItsChildrenPlay) {
             ++count;
         return count;
     };
-    while (players() < 2 && std::chrono::steady_clock::now() < until)
-        std::this_thread::sleep_for(100ms);
-    Sound sound = record_sound({{"kind", "process"}, {"window", "Lanceur:colour_window:x"}});
-    std::string pid = command_output("xprop -name Lanceur _NET_WM_PID | sed 's/.*= //'");
-    command_output("pkill -P " + pid);
+    Sound sound =
+        record_sound({{"kind", "process"}, {"window", "Lanceur:colour_window:x"}}, {}, [&] {
+            std::ofstream(go) << "go\n";
+            while (players() < 2 && std::chrono::steady_clock::now() < until + 20s)
+                std::this_thread::sleep_for(100ms);
+        });
+    kill(-group, SIGKILL);
     pclose(window);
+    std::filesystem::remove(go);
     EXPECT_GT(sound.at_440, sound.at_1000 + 15.0) << sound.at_440 << " against " << sound.at_1000;
     EXPECT_GT(sound.at_660, sound.at_1000 + 15.0) << sound.at_660 << " against " << sound.at_1000;
     // Mixed whole: a stream held back or cut short would be quieter than the other.
