@@ -1,6 +1,6 @@
 // A window of one solid colour, driven by lines on standard input:
 // "colour RRGGBB", "unmap", "map". Prints "ready" once shown and "ok" after each
-// line, once the server has done it. It names its process in _NET_WM_PID.
+// line, once the server has done it. It names its machine and process.
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -20,6 +20,8 @@ int main(int argc, char** argv) {
     Window window =
         XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 320, 180, 0, 0, colour);
     XStoreName(display, window, title);
+    // The machine (WM_CLIENT_MACHINE) and the process, as toolkits name them.
+    XSetWMProperties(display, window, nullptr, nullptr, nullptr, 0, nullptr, nullptr, nullptr);
     long pid = getpid();
     XChangeProperty(display, window, XInternAtom(display, "_NET_WM_PID", False), XA_CARDINAL, 32,
                     PropModeReplace, reinterpret_cast<unsigned char*>(&pid), 1);

@@ -152,6 +152,8 @@ pid_t start_player(const std::string& title, int frequency) {
             return pid;
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
+    if (pid > 0)
+        kill_desktop_process(pid);
     return -1;
 }
 

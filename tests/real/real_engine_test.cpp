@@ -6,14 +6,17 @@
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <fcntl.h>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <poll.h>
+#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+
+extern char** environ;
 
 namespace {
 
@@ -293,49 +296,98 @@ TEST(RealEngine, SoundComesFromTheSoundServerElseIsSilent) {
         -60.0);
 }
 
+// Players ended however the test leaves: a tone left playing would be in later recordings.
+struct Players {
+    std::vector<pid_t> pids;
+    ~Players() {
+        for (pid_t pid : pids)
+            if (pid > 0)
+                kill_desktop_process(pid);
+    }
+};
+
 TEST(RealEngine, AnApplicationsSoundIsItsOwnAlone) {
-    pid_t game = start_player("Jeu440", 440);
-    pid_t chat = start_player("Chat1000", 1000);
-    ASSERT_GT(game, 0);
-    ASSERT_GT(chat, 0);
+    Players players{{start_player("Jeu440", 440), start_player("Chat1000", 1000)}};
+    ASSERT_GT(players.pids[0], 0);
+    ASSERT_GT(players.pids[1], 0);
     // The server's own 1000 Hz plays as well: neither it nor the chat is in the game's sound.
-    Sound game_sound = record_sound({{"kind", "process"}, {"window", "Jeu440:ffplay:ffplay"}});
-    Sound chat_sound = record_sound({{"kind", "process"}, {"window", "Chat1000:ffplay:ffplay"}});
+    Sound game = record_sound({{"kind", "process"}, {"window", "Jeu440:ffplay:ffplay"}});
+    Sound chat = record_sound({{"kind", "process"}, {"window", "Chat1000:ffplay:ffplay"}});
     Sound computer = record_sound({{"kind", "desktop"}});
-    kill_desktop_process(game);
-    kill_desktop_process(chat);
-    EXPECT_GT(game_sound.at_440, game_sound.at_1000 + 15.0)
-        << game_sound.at_440 << " dB against " << game_sound.at_1000;
-    EXPECT_GT(chat_sound.at_1000, chat_sound.at_440 + 15.0)
-        << chat_sound.at_1000 << " dB against " << chat_sound.at_440;
+    EXPECT_GT(game.at_440, game.at_1000 + 15.0) << game.at_440 << " dB against " << game.at_1000;
+    EXPECT_GT(chat.at_1000, chat.at_440 + 15.0) << chat.at_1000 << " dB against " << chat.at_440;
     // The computer's sound holds both; the game's tone is as loud in either: none lost on the way.
     EXPECT_GT(computer.at_1000, computer.at_440 - 15.0);
     EXPECT_GT(computer.at_440, computer.at_1000 - 15.0);
-    EXPECT_NEAR(game_sound.at_440, computer.at_440, 3.0);
+    EXPECT_NEAR(game.at_440, computer.at_440, 3.0);
 }
+
+// A window whose process starts two players once told to, through a named pipe. They
+// are all in one process group, ended together however the test leaves.
+struct Launcher {
+    std::string go = "/tmp/kalto-go-" + std::to_string(getpid());
+    int window_input = -1; // the window ends when it closes
+    pid_t group = -1;
+
+    Launcher() {
+        int fds[2];
+        if (mkfifo(go.c_str(), 0600) != 0 || pipe(fds) != 0)
+            return;
+        std::string script = "export SDL_AUDIODRIVER=pulseaudio; (read go < " + go +
+                             "; for f in 440 660; do ffplay -loglevel quiet -nodisp -f lavfi -i "
+                             "sine=frequency=$f & done; wait) & exec " KALTO_COLOUR_WINDOW
+                             " Lanceur 000000";
+        char* argv[] = {const_cast<char*>("sh"), const_cast<char*>("-c"), script.data(), nullptr};
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, fds[0], 0);
+        posix_spawn_file_actions_addclose(&actions, fds[1]);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawnattr_t attributes;
+        posix_spawnattr_init(&attributes);
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+        if (posix_spawn(&group, "/bin/sh", &actions, &attributes, argv, environ) != 0)
+            group = -1;
+        posix_spawnattr_destroy(&attributes);
+        posix_spawn_file_actions_destroy(&actions);
+        close(fds[0]);
+        window_input = fds[1];
+    }
+    ~Launcher() {
+        if (group > 0) {
+            kill(-group, SIGKILL);
+            waitpid(group, nullptr, 0);
+        }
+        if (window_input >= 0)
+            close(window_input);
+        std::filesystem::remove(go);
+    }
+    // Tells the players to start; false when nobody listened before the deadline.
+    bool start_players(std::chrono::steady_clock::time_point until) {
+        while (std::chrono::steady_clock::now() < until) {
+            int fd = open(go.c_str(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0) {
+                bool said = write(fd, "go\n", 3) == 3;
+                close(fd);
+                return said;
+            }
+            std::this_thread::sleep_for(50ms);
+        }
+        return false;
+    }
+};
 
 TEST(RealEngine, AnApplicationsSoundHoldsWhatItsChildrenPlay) {
     // The window's process plays nothing itself. Once the recording is under way, a process
-    // it started starts two players: their streams are taken as they appear. All of them
-    // are in one process group, ended together.
-    std::string go = "/tmp/kalto-go-" + std::to_string(getpid());
-    ASSERT_EQ(mkfifo(go.c_str(), 0600), 0);
-    std::string command =
-        "exec setsid sh -c 'export SDL_AUDIODRIVER=pulseaudio; (read go < " + go +
-        "; for f in 440 660; do ffplay -loglevel quiet -nodisp -f lavfi -i sine=frequency=$f "
-        "& done; wait) & exec " KALTO_COLOUR_WINDOW " Lanceur 000000 >/dev/null'";
-    FILE* window = popen(command.c_str(), "w");
-    ASSERT_NE(window, nullptr);
+    // it started starts two players: their streams are taken as they appear.
+    Launcher launcher;
+    ASSERT_GT(launcher.group, 0);
     auto until = std::chrono::steady_clock::now() + 20s;
-    pid_t group = 0;
-    while (group <= 0 && std::chrono::steady_clock::now() < until) {
-        std::string said = command_output("xprop -name Lanceur _NET_WM_PID 2>/dev/null");
-        std::size_t at = said.find("= ");
-        group = at == std::string::npos ? 0 : std::atoi(said.c_str() + at + 2);
-        if (group <= 0)
-            std::this_thread::sleep_for(100ms);
-    }
-    ASSERT_GT(group, 0);
+    std::string owner = "= " + std::to_string(launcher.group);
+    while (command_output("xprop -name Lanceur _NET_WM_PID 2>/dev/null").find(owner) ==
+               std::string::npos &&
+           std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(100ms);
     auto players = [] {
         std::string inputs = command_output("pactl list sink-inputs 2>/dev/null");
         int count = 0;
@@ -347,13 +399,11 @@ TEST(RealEngine, AnApplicationsSoundHoldsWhatItsChildrenPlay) {
     };
     Sound sound =
         record_sound({{"kind", "process"}, {"window", "Lanceur:colour_window:x"}}, {}, [&] {
-            std::ofstream(go) << "go\n";
-            while (players() < 2 && std::chrono::steady_clock::now() < until + 20s)
+            auto deadline = std::chrono::steady_clock::now() + 20s;
+            ASSERT_TRUE(launcher.start_players(deadline));
+            while (players() < 2 && std::chrono::steady_clock::now() < deadline)
                 std::this_thread::sleep_for(100ms);
         });
-    kill(-group, SIGKILL);
-    pclose(window);
-    std::filesystem::remove(go);
     EXPECT_GT(sound.at_440, sound.at_1000 + 15.0) << sound.at_440 << " against " << sound.at_1000;
     EXPECT_GT(sound.at_660, sound.at_1000 + 15.0) << sound.at_660 << " against " << sound.at_1000;
     // Mixed whole: a stream held back or cut short would be quieter than the other.

@@ -109,17 +109,17 @@ unsigned long find_window(Display* display, const std::string& title) {
 }
 
 pid_t window_process_id(Display* display, unsigned long window) {
-    // Another machine's process id would name an unrelated process of ours.
+    // The number means something only on the machine the window says it runs on.
     XTextProperty machine = {};
-    if (XGetWMClientMachine(display, window, &machine) && machine.value) {
-        char host[256] = {};
-        gethostname(host, sizeof host - 1);
-        bool here = machine.format == 8 &&
-                    std::string(reinterpret_cast<char*>(machine.value), machine.nitems) == host;
-        XFree(machine.value);
-        if (!here)
-            return 0;
-    }
+    if (!XGetWMClientMachine(display, window, &machine) || !machine.value)
+        return 0;
+    char host[256] = {};
+    gethostname(host, sizeof host - 1);
+    bool here = machine.format == 8 &&
+                std::string(reinterpret_cast<char*>(machine.value), machine.nitems) == host;
+    XFree(machine.value);
+    if (!here)
+        return 0;
     Atom property = XInternAtom(display, "_NET_WM_PID", True);
     Atom type = None;
     int format = 0;

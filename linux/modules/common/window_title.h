@@ -14,5 +14,5 @@ std::string window_title(const char* designation);
 unsigned long find_window(Display* display, const std::string& title);
 
 // The process that owns the window, from its _NET_WM_PID; 0 when the window
-// does not say, or says it runs on another machine.
+// does not say, or does not say (WM_CLIENT_MACHINE) that it runs on this machine.
 pid_t window_process_id(Display* display, unsigned long window);

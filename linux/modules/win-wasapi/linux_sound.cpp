@@ -6,23 +6,21 @@
 #include "sound_sources.h"
 
 #include <X11/Xlib.h>
+#include <X11/Xlibint.h>
 
 OBS_DECLARE_MODULE()
 
 namespace {
 
-int ignore_x_errors(Display*, XErrorEvent*) {
-    return 0;
-}
+XErrorHandler previous_handler = nullptr;
 
 // Errors are expected (a window may go away between two requests about it).
-// The capture plug-in may have set a handler of its own that ignores them too:
-// it stays. Otherwise Xlib's default handler would end the process.
-void ignore_x_errors_unless_handled() {
-    XErrorHandler current = XSetErrorHandler(nullptr);
-    XErrorHandler fallback = XSetErrorHandler(current); // Xlib's default, set just above
-    if (current == fallback)
-        XSetErrorHandler(ignore_x_errors);
+// The capture plug-in's handler, when it was set first, still sees them (it
+// counts refused shared memory); Xlib's default would end the process.
+int on_x_error(Display* display, XErrorEvent* error) {
+    if (previous_handler && previous_handler != _XDefaultError)
+        return previous_handler(display, error);
+    return 0;
 }
 
 } // namespace
@@ -30,7 +28,7 @@ void ignore_x_errors_unless_handled() {
 bool obs_module_load(void) {
     // Each application's sound looks its window up on a thread of its own.
     XInitThreads();
-    ignore_x_errors_unless_handled();
+    previous_handler = XSetErrorHandler(on_x_error);
     load_system_module("linux-pulseaudio");
     obs_source_info desktop = desktop_sound_info();
     obs_source_info process = process_sound_info();

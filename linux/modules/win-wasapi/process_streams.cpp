@@ -10,16 +10,20 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
 
 constexpr int channels = process_sound_channels;
-constexpr std::size_t block_frames = process_sound_rate / 100; // asked of the server at a time
+// Asked of the server at a time, as the engine's own PulseAudio capture asks: less would
+// make the application's own output wake more often.
+constexpr std::size_t block_frames = process_sound_rate / 40;
 // A stream that sent nothing for this long is paused: it no longer holds the others back.
-constexpr auto paused_after = std::chrono::milliseconds(100);
-// Never more in hand than this for one stream: the oldest sound goes.
-constexpr std::size_t most_frames = process_sound_rate / 5;
+constexpr auto paused_after = std::chrono::milliseconds(250);
+// Never more in hand than this for one stream (above the pause): the oldest sound goes.
+constexpr std::size_t most_frames = process_sound_rate / 2;
 
 struct Input {
     ProcessStreams* owner = nullptr;
@@ -72,27 +76,31 @@ void drop_all_inputs(ProcessStreams& s) {
 }
 
 // Mixes what every playing stream has in hand, as far as all of them have it,
-// and delivers it.
+// and delivers it; a paused stream's last sound goes with it.
 void deliver_mixed(ProcessStreams& s) {
     auto now = std::chrono::steady_clock::now();
-    std::size_t frames = SIZE_MAX;
+    std::size_t playing = SIZE_MAX, paused = 0;
     for (auto& [index, input] : s.inputs) {
+        std::size_t frames = input->pending.size() / channels;
         if (now - input->last_sound > paused_after)
-            input->pending.clear();
+            paused = std::max(paused, frames);
         else
-            frames = std::min(frames, input->pending.size() / channels);
+            playing = std::min(playing, frames);
     }
-    if (frames == SIZE_MAX || frames == 0)
+    std::size_t frames = playing == SIZE_MAX ? paused : playing;
+    if (frames == 0)
         return;
     std::size_t samples = frames * channels;
     s.mixed.assign(samples, 0.0f);
     for (auto& [index, input] : s.inputs) {
-        if (input->pending.size() < samples)
-            continue; // paused
-        for (std::size_t i = 0; i < samples; ++i)
-            s.mixed[i] += input->pending[i];
-        input->pending.erase(input->pending.begin(),
-                             input->pending.begin() + static_cast<long>(samples));
+        std::vector<float>& pending = input->pending;
+        std::size_t taken = std::min(samples, pending.size());
+        for (std::size_t i = 0; i < taken; ++i)
+            s.mixed[i] += pending[i];
+        if (now - input->last_sound > paused_after)
+            pending.clear();
+        else
+            pending.erase(pending.begin(), pending.begin() + static_cast<long>(taken));
     }
     s.deliver(s.deliver_data, s.mixed.data(), frames);
 }
@@ -106,8 +114,8 @@ void on_read(pa_stream* stream, size_t, void* data) {
         std::size_t count = size / sizeof(float) / channels * channels;
         if (auto* samples = static_cast<const float*>(bytes))
             pending.insert(pending.end(), samples, samples + count);
-        else
-            pending.insert(pending.end(), count, 0.0f); // a hole in the stream
+        else // a hole in the stream
+            pending.insert(pending.end(), std::min(count, most_frames * channels), 0.0f);
         pa_stream_drop(stream);
     }
     if (pending.size() > most_frames * channels)
@@ -146,9 +154,55 @@ void add_input(ProcessStreams& s, uint32_t index) {
     s.inputs[index] = std::move(input);
 }
 
+// The file name of the program a process runs; empty when it cannot be read.
+std::string program_of(pid_t pid) {
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/%d/exe", static_cast<int>(pid));
+    char target[4096];
+    ssize_t size = readlink(path, target, sizeof target - 1);
+    if (size <= 0)
+        return "";
+    std::string program(target, static_cast<std::size_t>(size));
+    const std::string deleted = " (deleted)"; // replaced on disk while it runs
+    if (program.ends_with(deleted))
+        program.resize(program.size() - deleted.size());
+    return program.substr(program.rfind('/') + 1);
+}
+
+// The name the system gives the process (the file it was started as, 15 bytes at most).
+std::string name_of(pid_t pid) {
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/%d/comm", static_cast<int>(pid));
+    std::string name;
+    if (FILE* file = std::fopen(path, "re")) {
+        char line[64] = {};
+        if (std::fgets(line, sizeof line, file))
+            name = line;
+        std::fclose(file);
+    }
+    if (!name.empty() && name.back() == '\n')
+        name.pop_back();
+    return name;
+}
+
+// Clients name their program by its file (libpulse) or by the name it was started as.
+bool runs_program(pid_t pid, const std::string& binary) {
+    return program_of(pid) == binary || (!binary.empty() && name_of(pid) == binary.substr(0, 15));
+}
+
+// The process that plays the input, as this system numbers it. The number is the
+// client's word, in the client's own process namespace (a sandboxed application
+// has one): it is taken only when that process here runs the program the client
+// names. PipeWire's server adds the number it read from the connection itself.
 pid_t process_of(const pa_sink_input_info& info) {
-    const char* text = pa_proplist_gets(info.proplist, PA_PROP_APPLICATION_PROCESS_ID);
-    return text ? static_cast<pid_t>(std::strtol(text, nullptr, 10)) : 0;
+    const char* seen = pa_proplist_gets(info.proplist, "pipewire.sec.pid");
+    const char* said = pa_proplist_gets(info.proplist, PA_PROP_APPLICATION_PROCESS_ID);
+    const char* binary = pa_proplist_gets(info.proplist, PA_PROP_APPLICATION_PROCESS_BINARY);
+    const char* text = seen ? seen : said;
+    if (!text || !binary)
+        return 0;
+    auto pid = static_cast<pid_t>(std::strtol(text, nullptr, 10));
+    return pid > 1 && runs_program(pid, binary) ? pid : 0;
 }
 
 void on_input_info(pa_context*, const pa_sink_input_info* info, int eol, void* data) {
@@ -235,7 +289,7 @@ pid_t parent_of(pid_t pid) {
 
 bool process_descends_from(pid_t pid, pid_t ancestor) {
     // Bounded, against a loop of reused process ids read at the wrong moment.
-    for (int depth = 0; pid > 0 && ancestor > 0 && depth < 64; ++depth) {
+    for (int depth = 0; pid > 0 && ancestor > 1 && depth < 64; ++depth) {
         if (pid == ancestor)
             return true;
         if (pid == 1)
@@ -277,6 +331,9 @@ void stop_process_streams(ProcessStreams* s) {
 void follow_process(ProcessStreams& s, pid_t pid) {
     if (!s.loop)
         return;
+    // Every process descends from the first: a window naming it names no application.
+    if (pid <= 1 || program_of(pid).empty())
+        pid = 0;
     pa_threaded_mainloop_lock(s.loop);
     if (pid != s.target) {
         s.target = pid;
@@ -294,6 +351,16 @@ void keep_connected(ProcessStreams& s) {
     if (state == PA_CONTEXT_FAILED || state == PA_CONTEXT_TERMINATED) {
         disconnect(s);
         connect(s);
+    } else {
+        // A stream the server ended without its input changing is asked for again.
+        std::vector<uint32_t> ended;
+        for (auto& [index, input] : s.inputs)
+            if (input->ended)
+                ended.push_back(index);
+        for (uint32_t index : ended)
+            drop_input(s, index);
+        if (!ended.empty())
+            list_inputs(s);
     }
     pa_threaded_mainloop_unlock(s.loop);
 }
