@@ -190,19 +190,14 @@ bool runs_program(pid_t pid, const std::string& binary) {
     return program_of(pid) == binary || (!binary.empty() && name_of(pid) == binary.substr(0, 15));
 }
 
-// The process that plays the input, as this system numbers it. The number is the
-// client's word, in the client's own process namespace (a sandboxed application
-// has one): it is taken only when that process here runs the program the client
-// names. PipeWire's server adds the number it read from the connection itself.
+// The number a client gives is its word, in its own process namespace (a
+// sandboxed application has one). PipeWire's server adds the number it read
+// from the connection itself.
 pid_t process_of(const pa_sink_input_info& info) {
     const char* seen = pa_proplist_gets(info.proplist, "pipewire.sec.pid");
     const char* said = pa_proplist_gets(info.proplist, PA_PROP_APPLICATION_PROCESS_ID);
-    const char* binary = pa_proplist_gets(info.proplist, PA_PROP_APPLICATION_PROCESS_BINARY);
-    const char* text = seen ? seen : said;
-    if (!text || !binary)
-        return 0;
-    auto pid = static_cast<pid_t>(std::strtol(text, nullptr, 10));
-    return pid > 1 && runs_program(pid, binary) ? pid : 0;
+    return stream_process(seen ? seen : said,
+                          pa_proplist_gets(info.proplist, PA_PROP_APPLICATION_PROCESS_BINARY));
 }
 
 void on_input_info(pa_context*, const pa_sink_input_info* info, int eol, void* data) {
@@ -286,6 +281,13 @@ pid_t parent_of(pid_t pid) {
 }
 
 } // namespace
+
+pid_t stream_process(const char* pid_text, const char* binary) {
+    if (!pid_text || !binary)
+        return 0;
+    auto pid = static_cast<pid_t>(std::strtol(pid_text, nullptr, 10));
+    return pid > 1 && runs_program(pid, binary) ? pid : 0;
+}
 
 bool process_descends_from(pid_t pid, pid_t ancestor) {
     // Bounded, against a loop of reused process ids read at the wrong moment.

@@ -27,5 +27,9 @@ void follow_process(ProcessStreams& streams, pid_t pid);
 // Connects again when the server went away or was not there yet.
 void keep_connected(ProcessStreams& streams);
 
+// The process a stream's client says plays it (its number and program name), as
+// this system numbers it; 0 when that process here does not run that program.
+pid_t stream_process(const char* pid_text, const char* binary);
+
 // Whether `pid` is `ancestor` or one of its descendants.
 bool process_descends_from(pid_t pid, pid_t ancestor);
