@@ -62,8 +62,38 @@ std::string start_xvfb() {
     return number.empty() ? "" : ":" + number;
 }
 
+bool wait_for_path(const std::string& path) {
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (access(path.c_str(), F_OK) != 0 && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    return access(path.c_str(), F_OK) == 0;
+}
+
+// PipeWire, its session manager and its PulseAudio server, with one null output
+// (no sine of its own); under a session bus (dbus-run-session) for the session manager.
+pid_t start_pipewire(posix_spawn_file_actions_t* quiet) {
+    spawn({"pipewire"}, quiet);
+    if (!wait_for_path(sound_runtime + "/pipewire-0"))
+        return -1;
+    spawn({"wireplumber"}, quiet);
+    pid_t pid = spawn({"pipewire-pulse"}, quiet);
+    if (!wait_for_path(sound_runtime + "/pulse/native"))
+        return -1;
+    command_output("pw-cli create-node adapter '{ factory.name=support.null-audio-sink "
+                   "node.name=kalto_null media.class=Audio/Sink object.linger=true "
+                   "audio.position=[FL FR] }' >/dev/null 2>&1");
+    // The output appears once the session manager has seen it.
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (command_output("pactl set-default-sink kalto_null >/dev/null 2>&1; pactl info")
+                   .find("Default Sink: kalto_null") == std::string::npos &&
+           std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    return pid;
+}
+
 // A sound server whose only output plays a 1000 Hz sine, so the computer's
-// sound is known. It runs with a runtime folder of its own.
+// sound is known; PipeWire's instead when KALTO_SOUND_SERVER is "pipewire". It
+// runs with a runtime folder of its own.
 pid_t start_sound_server() {
     char pattern[] = "/tmp/kalto-pulse-XXXXXX";
     const char* runtime = mkdtemp(pattern);
@@ -76,16 +106,20 @@ pid_t start_sound_server() {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", 0, 0);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", 0, 0);
-    pid_t pid =
-        spawn({"pulseaudio", "--daemonize=no", "--exit-idle-time=-1", "-n",
-               "--load=module-null-sink sink_name=kalto_null", "--load=module-native-protocol-unix",
-               "--load=module-sine sink=kalto_null frequency=1000"},
-              &actions);
+    const char* server = std::getenv("KALTO_SOUND_SERVER");
+    pid_t pid = -1;
+    if (server && std::string(server) == "pipewire") {
+        pid = start_pipewire(&actions);
+    } else {
+        pid = spawn({"pulseaudio", "--daemonize=no", "--exit-idle-time=-1", "-n",
+                     "--load=module-null-sink sink_name=kalto_null",
+                     "--load=module-native-protocol-unix",
+                     "--load=module-sine sink=kalto_null frequency=1000"},
+                    &actions);
+        if (!wait_for_path(sound_runtime + "/pulse/native"))
+            pid = -1;
+    }
     posix_spawn_file_actions_destroy(&actions);
-    std::string socket = std::string(runtime) + "/pulse/native";
-    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (access(socket.c_str(), F_OK) != 0 && std::chrono::steady_clock::now() < until)
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
     return pid;
 }
 
