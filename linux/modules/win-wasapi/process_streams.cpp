@@ -146,6 +146,8 @@ void add_input(ProcessStreams& s, uint32_t index) {
     pa_buffer_attr attr;
     std::memset(&attr, 0xff, sizeof attr); // the server's choice for all but the fragment
     attr.fragsize = static_cast<uint32_t>(block_frames * channels * sizeof(float));
+    // Never moved: PipeWire's server would record a stream whose input is gone from the
+    // default source (the whole output's monitor, or a microphone) instead of refusing it.
     auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_DONT_MOVE | PA_STREAM_ADJUST_LATENCY);
     if (pa_stream_connect_record(stream, nullptr, &attr, flags) < 0) {
         end_stream(stream);
