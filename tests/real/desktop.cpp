@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <spawn.h>
 #include <sstream>
 #include <string>
@@ -69,26 +70,56 @@ bool wait_for_path(const std::string& path) {
     return access(path.c_str(), F_OK) == 0;
 }
 
+// The session manager's settings and state in the runtime folder, with no monitor of
+// devices: it must neither take a real sound card nor change the user's saved output.
+void write_session_manager_settings() {
+    std::filesystem::create_directories(sound_runtime + "/config/wireplumber/main.lua.d");
+    std::filesystem::create_directories(sound_runtime + "/config/wireplumber/bluetooth.lua.d");
+    std::filesystem::create_directories(sound_runtime + "/config/wireplumber/wireplumber.conf.d");
+    // Versions 0.4 read Lua, 0.5 and later their own format; each ignores the other's.
+    std::ofstream(sound_runtime + "/config/wireplumber/main.lua.d/51-kalto.lua")
+        << "alsa_monitor.enabled = false\nv4l2_monitor.enabled = false\n"
+           "libcamera_monitor.enabled = false\n";
+    std::ofstream(sound_runtime + "/config/wireplumber/bluetooth.lua.d/51-kalto.lua")
+        << "bluez_monitor.enabled = false\n";
+    std::ofstream(sound_runtime + "/config/wireplumber/wireplumber.conf.d/51-kalto.conf")
+        << "wireplumber.profiles = { main = { monitor.alsa = disabled, monitor.bluez = disabled, "
+           "monitor.v4l2 = disabled, monitor.libcamera = disabled } }\n";
+}
+
 // PipeWire, its session manager and its PulseAudio server, with one null output
 // (no sine of its own); under a session bus (dbus-run-session) for the session manager.
 pid_t start_pipewire(posix_spawn_file_actions_t* quiet) {
+    write_session_manager_settings();
+    // For these three only: the agent and the players keep the user's folders.
+    std::string config = std::getenv("XDG_CONFIG_HOME") ? std::getenv("XDG_CONFIG_HOME") : "";
+    std::string state = std::getenv("XDG_STATE_HOME") ? std::getenv("XDG_STATE_HOME") : "";
+    setenv("XDG_CONFIG_HOME", (sound_runtime + "/config").c_str(), 1);
+    setenv("XDG_STATE_HOME", (sound_runtime + "/state").c_str(), 1);
     spawn({"pipewire"}, quiet);
-    if (!wait_for_path(sound_runtime + "/pipewire-0"))
+    bool daemon = wait_for_path(sound_runtime + "/pipewire-0");
+    pid_t pid = -1;
+    if (daemon) {
+        spawn({"wireplumber"}, quiet);
+        pid = spawn({"pipewire-pulse"}, quiet);
+    }
+    config.empty() ? unsetenv("XDG_CONFIG_HOME") : setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+    state.empty() ? unsetenv("XDG_STATE_HOME") : setenv("XDG_STATE_HOME", state.c_str(), 1);
+    if (pid < 0 || !wait_for_path(sound_runtime + "/pulse/native"))
         return -1;
-    spawn({"wireplumber"}, quiet);
-    pid_t pid = spawn({"pipewire-pulse"}, quiet);
-    if (!wait_for_path(sound_runtime + "/pulse/native"))
-        return -1;
-    command_output("pw-cli create-node adapter '{ factory.name=support.null-audio-sink "
+    command_output("timeout 5 pw-cli create-node adapter '{ factory.name=support.null-audio-sink "
                    "node.name=kalto_null media.class=Audio/Sink object.linger=true "
                    "audio.position=[FL FR] }' >/dev/null 2>&1");
     // The output appears once the session manager has seen it.
     auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (command_output("pactl set-default-sink kalto_null >/dev/null 2>&1; pactl info")
-                   .find("Default Sink: kalto_null") == std::string::npos &&
-           std::chrono::steady_clock::now() < until)
+    while (std::chrono::steady_clock::now() < until) {
+        if (command_output("timeout 5 pactl set-default-sink kalto_null >/dev/null 2>&1; "
+                           "timeout 5 pactl info")
+                .find("Default Sink: kalto_null") != std::string::npos)
+            return pid;
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    return pid;
+    }
+    return -1;
 }
 
 // A sound server whose only output plays a 1000 Hz sine, so the computer's

@@ -331,7 +331,7 @@ struct Launcher {
 
     Launcher() {
         int fds[2];
-        if (mkfifo(go.c_str(), 0600) != 0 || pipe(fds) != 0)
+        if (mkfifo(go.c_str(), 0600) != 0 || pipe2(fds, O_CLOEXEC) != 0)
             return;
         std::string script = "export SDL_AUDIODRIVER=pulseaudio; (read go < " + go +
                              "; for f in 440 660; do ffplay -loglevel quiet -nodisp -f lavfi -i "
@@ -360,7 +360,8 @@ struct Launcher {
         }
         if (window_input >= 0)
             close(window_input);
-        std::filesystem::remove(go);
+        std::error_code ignored;
+        std::filesystem::remove(go, ignored);
     }
     // Tells the players to start; false when nobody listened before the deadline.
     bool start_players(std::chrono::steady_clock::time_point until) {
@@ -384,10 +385,13 @@ TEST(RealEngine, AnApplicationsSoundHoldsWhatItsChildrenPlay) {
     ASSERT_GT(launcher.group, 0);
     auto until = std::chrono::steady_clock::now() + 20s;
     std::string owner = "= " + std::to_string(launcher.group);
-    while (command_output("xprop -name Lanceur _NET_WM_PID 2>/dev/null").find(owner) ==
-               std::string::npos &&
-           std::chrono::steady_clock::now() < until)
+    auto shown = [&] {
+        return command_output("xprop -name Lanceur _NET_WM_PID 2>/dev/null").find(owner) !=
+               std::string::npos;
+    };
+    while (!shown() && std::chrono::steady_clock::now() < until)
         std::this_thread::sleep_for(100ms);
+    ASSERT_TRUE(shown()) << "the window did not appear";
     auto players = [] {
         std::string inputs = command_output("pactl list sink-inputs 2>/dev/null");
         int count = 0;
@@ -397,13 +401,15 @@ TEST(RealEngine, AnApplicationsSoundHoldsWhatItsChildrenPlay) {
             ++count;
         return count;
     };
+    bool started = false;
     Sound sound =
         record_sound({{"kind", "process"}, {"window", "Lanceur:colour_window:x"}}, {}, [&] {
             auto deadline = std::chrono::steady_clock::now() + 20s;
-            ASSERT_TRUE(launcher.start_players(deadline));
-            while (players() < 2 && std::chrono::steady_clock::now() < deadline)
+            started = launcher.start_players(deadline);
+            while (started && players() < 2 && std::chrono::steady_clock::now() < deadline)
                 std::this_thread::sleep_for(100ms);
         });
+    ASSERT_TRUE(started) << "the players were not started";
     EXPECT_GT(sound.at_440, sound.at_1000 + 15.0) << sound.at_440 << " against " << sound.at_1000;
     EXPECT_GT(sound.at_660, sound.at_1000 + 15.0) << sound.at_660 << " against " << sound.at_1000;
     // Mixed whole: a stream held back or cut short would be quieter than the other.

@@ -20,15 +20,17 @@ constexpr int channels = process_sound_channels;
 // Asked of the server at a time, as the engine's own PulseAudio capture asks: less would
 // make the application's own output wake more often.
 constexpr std::size_t block_frames = process_sound_rate / 40;
-// A stream that sent nothing for this long is paused: it no longer holds the others back.
-constexpr auto paused_after = std::chrono::milliseconds(250);
-// Never more in hand than this for one stream (above the pause): the oldest sound goes.
-constexpr std::size_t most_frames = process_sound_rate / 2;
+// A stream that sent nothing for this long (four deliveries) is paused: it no longer
+// holds the others back. One its application paused (corked) holds none back at all.
+constexpr auto paused_after = std::chrono::milliseconds(100);
+// Never more in hand than this for one stream: the oldest sound goes.
+constexpr std::size_t most_frames = process_sound_rate / 4;
 
 struct Input {
     ProcessStreams* owner = nullptr;
     pa_stream* stream = nullptr;
-    bool ended = false; // the server ended our stream (its input moved): made again
+    bool ended = false;  // the server ended our stream (its input moved): made again
+    bool corked = false; // as the input's last information said
     std::vector<float> pending;
     std::chrono::steady_clock::time_point last_sound;
 };
@@ -75,20 +77,20 @@ void drop_all_inputs(ProcessStreams& s) {
     s.inputs.clear();
 }
 
-// Mixes what every playing stream has in hand, as far as all of them have it,
-// and delivers it; a paused stream's last sound goes with it.
+bool paused(const Input& input, std::chrono::steady_clock::time_point now) {
+    return input.corked || now - input.last_sound > paused_after;
+}
+
+// Mixes what every playing stream has in hand, as far as all of them have it
+// (the one that just sent sound plays), and delivers it. A paused stream's last
+// sound goes along as it fits.
 void deliver_mixed(ProcessStreams& s) {
     auto now = std::chrono::steady_clock::now();
-    std::size_t playing = SIZE_MAX, paused = 0;
-    for (auto& [index, input] : s.inputs) {
-        std::size_t frames = input->pending.size() / channels;
-        if (now - input->last_sound > paused_after)
-            paused = std::max(paused, frames);
-        else
-            playing = std::min(playing, frames);
-    }
-    std::size_t frames = playing == SIZE_MAX ? paused : playing;
-    if (frames == 0)
+    std::size_t frames = SIZE_MAX;
+    for (auto& [index, input] : s.inputs)
+        if (!paused(*input, now))
+            frames = std::min(frames, input->pending.size() / channels);
+    if (frames == SIZE_MAX || frames == 0)
         return;
     std::size_t samples = frames * channels;
     s.mixed.assign(samples, 0.0f);
@@ -97,10 +99,7 @@ void deliver_mixed(ProcessStreams& s) {
         std::size_t taken = std::min(samples, pending.size());
         for (std::size_t i = 0; i < taken; ++i)
             s.mixed[i] += pending[i];
-        if (now - input->last_sound > paused_after)
-            pending.clear();
-        else
-            pending.erase(pending.begin(), pending.begin() + static_cast<long>(taken));
+        pending.erase(pending.begin(), pending.begin() + static_cast<long>(taken));
     }
     s.deliver(s.deliver_data, s.mixed.data(), frames);
 }
@@ -108,6 +107,10 @@ void deliver_mixed(ProcessStreams& s) {
 void on_read(pa_stream* stream, size_t, void* data) {
     auto* input = static_cast<Input*>(data);
     std::vector<float>& pending = input->pending;
+    // Sound left from before a pause would come late: it goes.
+    if (paused(*input, std::chrono::steady_clock::now()))
+        pending.clear();
+    input->corked = false;
     const void* bytes = nullptr;
     size_t size = 0;
     while (pa_stream_peek(stream, &bytes, &size) == 0 && size > 0) {
@@ -156,6 +159,15 @@ void add_input(ProcessStreams& s, uint32_t index) {
     s.inputs[index] = std::move(input);
 }
 
+// A program replaced on disk while it runs is named "<name> (deleted)", by its
+// link in /proc and by clients that read their own.
+std::string without_deleted(std::string name) {
+    const std::string deleted = " (deleted)";
+    if (name.ends_with(deleted))
+        name.resize(name.size() - deleted.size());
+    return name;
+}
+
 // The file name of the program a process runs; empty when it cannot be read.
 std::string program_of(pid_t pid) {
     char path[64];
@@ -165,10 +177,7 @@ std::string program_of(pid_t pid) {
     if (size <= 0)
         return "";
     std::string program(target, static_cast<std::size_t>(size));
-    const std::string deleted = " (deleted)"; // replaced on disk while it runs
-    if (program.ends_with(deleted))
-        program.resize(program.size() - deleted.size());
-    return program.substr(program.rfind('/') + 1);
+    return without_deleted(program.substr(program.rfind('/') + 1));
 }
 
 // The name the system gives the process (the file it was started as, 15 bytes at most).
@@ -188,7 +197,8 @@ std::string name_of(pid_t pid) {
 }
 
 // Clients name their program by its file (libpulse) or by the name it was started as.
-bool runs_program(pid_t pid, const std::string& binary) {
+bool runs_program(pid_t pid, const std::string& named) {
+    std::string binary = without_deleted(named);
     return program_of(pid) == binary || (!binary.empty() && name_of(pid) == binary.substr(0, 15));
 }
 
@@ -198,8 +208,9 @@ bool runs_program(pid_t pid, const std::string& binary) {
 pid_t process_of(const pa_sink_input_info& info) {
     const char* seen = pa_proplist_gets(info.proplist, "pipewire.sec.pid");
     const char* said = pa_proplist_gets(info.proplist, PA_PROP_APPLICATION_PROCESS_ID);
-    return stream_process(seen ? seen : said,
-                          pa_proplist_gets(info.proplist, PA_PROP_APPLICATION_PROCESS_BINARY));
+    const char* binary = pa_proplist_gets(info.proplist, PA_PROP_APPLICATION_PROCESS_BINARY);
+    pid_t pid = stream_process(seen, binary);
+    return pid ? pid : stream_process(said, binary);
 }
 
 void on_input_info(pa_context*, const pa_sink_input_info* info, int eol, void* data) {
@@ -215,6 +226,9 @@ void on_input_info(pa_context*, const pa_sink_input_info* info, int eol, void* d
     }
     if (wanted && !recorded)
         add_input(s, info->index);
+    found = s.inputs.find(info->index);
+    if (found != s.inputs.end())
+        found->second->corked = info->corked != 0;
 }
 
 void list_inputs(ProcessStreams& s) {
@@ -264,7 +278,8 @@ void connect(ProcessStreams& s) {
         disconnect(s);
 }
 
-// The parent in /proc/<pid>/stat, after the name (which may hold spaces and parentheses).
+// The parent in /proc/<pid>/stat, after the name (which may hold spaces and
+// parentheses); 0 for a kernel thread or a process that is not there.
 pid_t parent_of(pid_t pid) {
     char path[64];
     std::snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
@@ -277,9 +292,11 @@ pid_t parent_of(pid_t pid) {
     line[size] = '\0';
     const char* name_end = std::strrchr(line, ')');
     int parent = 0;
-    if (!name_end || std::sscanf(name_end + 1, " %*c %d", &parent) != 1)
+    unsigned flags = 0;
+    if (!name_end || std::sscanf(name_end + 1, " %*c %d %*d %*d %*d %*d %u", &parent, &flags) != 2)
         return 0;
-    return parent;
+    constexpr unsigned kernel_thread = 0x00200000; // PF_KTHREAD
+    return flags & kernel_thread ? 0 : parent;
 }
 
 } // namespace
@@ -335,8 +352,9 @@ void stop_process_streams(ProcessStreams* s) {
 void follow_process(ProcessStreams& s, pid_t pid) {
     if (!s.loop)
         return;
-    // Every process descends from the first: a window naming it names no application.
-    if (pid <= 1 || program_of(pid).empty())
+    // Every process descends from the first: a window naming it names no application;
+    // nor does one naming a kernel thread (a sandbox's own number, read here).
+    if (pid <= 1 || parent_of(pid) <= 0)
         pid = 0;
     pa_threaded_mainloop_lock(s.loop);
     if (pid != s.target) {
