@@ -416,15 +416,20 @@ TEST(RealEngine, AnApplicationsSoundHoldsWhatItsChildrenPlay) {
     EXPECT_NEAR(sound.at_440, sound.at_660, 2.0);
 }
 
+// A file recording of a 320x180 window at its own size.
+json small_window_start(const std::string& path, const std::string& window) {
+    return window_start("file", path,
+                        {{"source", {{"kind", "window"}, {"window", window}}},
+                         {"baseWidth", 320},
+                         {"baseHeight", 180},
+                         {"width", 320},
+                         {"height", 180}});
+}
+
 TEST(RealEngine, StatisticsGrowWithTheRecording) {
     auto agent = real_agent();
-    agent->send(start_line(
-        window_start("file", output_dir(*agent) + "/blanc.mp4",
-                     {{"source", {{"kind", "window"}, {"window", "Blanc:ffplay:ffplay"}}},
-                      {"baseWidth", 320},
-                      {"baseHeight", 180},
-                      {"width", 320},
-                      {"height", 180}})));
+    agent->send(
+        start_line(small_window_start(output_dir(*agent) + "/blanc.mp4", "Blanc:ffplay:ffplay")));
     agent->expect_event("started", 20s);
     EXPECT_FALSE(agent->next_event(2s));
     agent->send(R"({"cmd":"stats"})");
@@ -478,12 +483,7 @@ TEST(RealEngine, WindowHiddenAndShownIsCapturedAsItIsNow) {
     ASSERT_NE(window, nullptr);
     auto agent = real_agent();
     agent->send(start_line(
-        window_start("file", output_dir(*agent) + "/teinte.mp4",
-                     {{"source", {{"kind", "window"}, {"window", "Teinte:colour_window:x"}}},
-                      {"baseWidth", 320},
-                      {"baseHeight", 180},
-                      {"width", 320},
-                      {"height", 180}})));
+        small_window_start(output_dir(*agent) + "/teinte.mp4", "Teinte:colour_window:x")));
     agent->expect_event("started", 20s);
     EXPECT_NEAR(wait_for_luma(*agent, 63.0, 15s), 63.0, 10.0);
     // Hidden, repainted while hidden, shown again: the capture must show the new picture.
