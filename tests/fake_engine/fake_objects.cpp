@@ -188,6 +188,21 @@ FAKE_EXPORT obs_output_t* obs_output_create(const char* id, const char* name, ob
 
 FAKE_EXPORT void obs_output_set_video_encoder(obs_output_t* output, obs_encoder_t* encoder) {
     journal("obs_output_set_video_encoder " + output->handle + " " + encoder->handle);
+    output->video_encoder = encoder;
+}
+
+// Outside the agent's table: the headers an encoder has once it set itself up.
+FAKE_EXPORT bool obs_encoder_get_extra_data(const obs_encoder_t* encoder, std::uint8_t** data,
+                                            std::size_t* size) {
+    static std::uint8_t headers[] = {0, 0, 0, 1};
+    bool unusable = script().unusable_encoders.count(encoder->id) > 0;
+    journal("obs_encoder_get_extra_data " + encoder->handle +
+            (unusable ? " -> false" : " -> true"));
+    if (unusable)
+        return false;
+    *data = headers;
+    *size = sizeof headers;
+    return true;
 }
 
 FAKE_EXPORT void obs_output_set_audio_encoder(obs_output_t* output, obs_encoder_t* encoder,
@@ -215,6 +230,11 @@ FAKE_EXPORT void signal_handler_connect(signal_handler_t* handler, const char* s
 FAKE_EXPORT bool obs_output_start(obs_output_t* output) {
     bool fails = false;
     std::string error = output_rule(output, script().start_fails, fails);
+    if (!fails && output->video_encoder) {
+        auto unusable = script().unusable_encoders.find(output->video_encoder->id);
+        fails = unusable != script().unusable_encoders.end();
+        error = fails ? unusable->second : "";
+    }
     journal("obs_output_start " + output->handle + (fails ? " -> false" : " -> true"));
     if (fails) {
         // "-" scripts a refusal without any error text.

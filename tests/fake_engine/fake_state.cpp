@@ -45,6 +45,7 @@ FakeScript read_script() {
     for (auto& [key, value] : pairs(env("FAKE_OBS_LUMA")))
         s.luma[key] = std::atoi(value.c_str());
     s.start_fails = pairs(env("FAKE_OBS_OUTPUT_START_FAIL"));
+    s.unusable_encoders = pairs(env("FAKE_OBS_ENCODER_UNUSABLE"));
     s.stops = pairs(env("FAKE_OBS_OUTPUT_STOP"));
     s.save = env("FAKE_OBS_SAVE");
     if (!env("FAKE_OBS_STOP_DELAY_MS").empty())

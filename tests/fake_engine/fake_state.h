@@ -45,6 +45,7 @@ struct obs_encoder {
 
 struct obs_output {
     std::string handle, id, name, settings, directory;
+    obs_encoder* video_encoder = nullptr;
     std::vector<SignalConnection> connections;
     bool active = false;
     const char* last_error = nullptr;
@@ -69,6 +70,9 @@ struct FakeScript {
     std::vector<std::string> refused; // "source:window_capture/2", "output:replay_buffer"
     std::map<std::string, int> luma;  // "window_capture/2" or "window_capture" -> luma
     std::map<std::string, std::string> start_fails; // output id -> last error ("\x01" for none)
+    // H.264 encoder id -> last error ("-" for none) of an encoder that cannot set itself up:
+    // every output it is given refuses to start.
+    std::map<std::string, std::string> unusable_encoders;
     std::map<std::string, std::string> stops; // output id -> "never", "code:N:text", "early:N:text"
     std::string save;                         // "", "fail", "nopath"
     int stop_delay_ms = 30;
