@@ -49,11 +49,32 @@ template <class Function> Function system_function(const wchar_t* library, const
 
 } // namespace
 
-void prepare_standard_streams() {
+std::FILE* prepare_standard_streams() {
     // No "\r" may reach the controller, and "\r\n" input is handled by the reader.
     _setmode(_fileno(stdin), _O_BINARY);
     _setmode(_fileno(stdout), _O_BINARY);
     _setmode(_fileno(stderr), _O_BINARY);
+    int events = _dup(_fileno(stdout));
+    std::FILE* stream = events < 0 ? nullptr : _fdopen(events, "wb");
+    if (!stream) {
+        if (events >= 0)
+            _close(events);
+        return stdout;
+    }
+    // Not inherited: the engine's helper processes must not hold the controller's pipe open.
+    SetHandleInformation(reinterpret_cast<HANDLE>(_get_osfhandle(events)), HANDLE_FLAG_INHERIT, 0);
+    // The handle that C runtimes loaded later take as their standard output, then our own.
+    SetStdHandle(STD_OUTPUT_HANDLE, GetStdHandle(STD_ERROR_HANDLE));
+    _dup2(_fileno(stderr), _fileno(stdout));
+    return stream;
+}
+
+void keep_engine_off_standard_output() {
+    // The engine's C runtime may have taken its standard output from the handles the
+    // controller passed at start (as libuv does), not from SetStdHandle.
+    using Dup2 = int(__cdecl*)(int, int);
+    if (auto dup2 = system_function<Dup2>(L"ucrtbase.dll", "_dup2"))
+        dup2(2, 1);
 }
 
 bool environment_has(const char* name) {

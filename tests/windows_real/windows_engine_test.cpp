@@ -199,6 +199,11 @@ double wait_for_luma(AgentProcess& agent, double luma, std::chrono::seconds dead
     return mean;
 }
 
+void paint(const char* colour) {
+    std::fprintf(WineEnvironment::colour_window, "colour %s\n", colour);
+    std::fflush(WineEnvironment::colour_window);
+}
+
 // Every line the agent wrote is an event: nothing of the engine's reaches the controller.
 void expect_only_events(const AgentProcess& agent) {
     for (const std::string& line : agent.stdout_lines())
@@ -222,6 +227,7 @@ TEST(WindowsEngine, LayoutProgramMakesTheAgentsTree) {
 
 // A new user's session: no encoder named, a window in both modes, the computer's sound.
 TEST(WindowsEngine, RecordsAWindowAndTheComputersSound) {
+    paint("ff0000");
     auto agent = wine_agent();
     std::string out = work + "/out", file = out + "/fenetre.mp4";
     agent->send(start_line(start_of("both", file, {{"replayDir", windows_path(out)}})));
@@ -239,8 +245,7 @@ TEST(WindowsEngine, RecordsAWindowAndTheComputersSound) {
                                              {"reason", "image noire avec fenêtre WGC"}}));
     // Red is luma 63 and green 173 in partial range.
     EXPECT_NEAR(wait_for_luma(*agent, 63.0, 20s), 63.0, 10.0);
-    std::fputs("colour 00ff00\n", WineEnvironment::colour_window);
-    std::fflush(WineEnvironment::colour_window);
+    paint("00ff00");
     EXPECT_NEAR(wait_for_luma(*agent, 173.0, 20s), 173.0, 10.0);
     agent->send(R"({"cmd":"save"})");
     std::string clip = unix_path(agent->expect_event("saved", 30s)["path"]);
