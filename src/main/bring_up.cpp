@@ -98,7 +98,6 @@ int bring_up() {
         emit_error(platform::library_failure_prefix + *failure);
         return exit_code::engine_library;
     }
-    platform::keep_engine_off_standard_output();
     const EngineApi& api = engine();
     api.base_set_log_handler(engine_log_handler, nullptr);
 

@@ -21,8 +21,6 @@ extern const char path_separator;
 // what anything else in the process prints there (plug-ins of the engine do)
 // goes to standard error instead.
 std::FILE* prepare_standard_streams();
-// The same for the engine's own C runtime, once the engine library is loaded.
-void keep_engine_off_standard_output();
 
 bool environment_has(const char* name);
 void declare_dpi_awareness();

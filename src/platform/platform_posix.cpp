@@ -39,9 +39,6 @@ std::FILE* prepare_standard_streams() {
     return stream;
 }
 
-// One C library for the engine and the agent: already done.
-void keep_engine_off_standard_output() {}
-
 bool environment_has(const char* name) {
     return std::getenv(name) != nullptr;
 }

@@ -63,18 +63,15 @@ std::FILE* prepare_standard_streams() {
     }
     // Not inherited: the engine's helper processes must not hold the controller's pipe open.
     SetHandleInformation(reinterpret_cast<HANDLE>(_get_osfhandle(events)), HANDLE_FLAG_INHERIT, 0);
-    // The handle that C runtimes loaded later take as their standard output, then our own.
+    // The handle that C runtimes loaded later (the engine's) take as their standard output.
     SetStdHandle(STD_OUTPUT_HANDLE, GetStdHandle(STD_ERROR_HANDLE));
-    _dup2(_fileno(stderr), _fileno(stdout));
+    // Then our own C runtime's. This closes the original handle, so that a C runtime
+    // starting later cannot take it from the handles a controller may pass at start
+    // (libuv does) and falls back to the one above. Where standard output and error
+    // are one handle, closing it would close standard error as well: nothing to part.
+    if (_get_osfhandle(_fileno(stdout)) != _get_osfhandle(_fileno(stderr)))
+        _dup2(_fileno(stderr), _fileno(stdout));
     return stream;
-}
-
-void keep_engine_off_standard_output() {
-    // The engine's C runtime may have taken its standard output from the handles the
-    // controller passed at start (as libuv does), not from SetStdHandle.
-    using Dup2 = int(__cdecl*)(int, int);
-    if (auto dup2 = system_function<Dup2>(L"ucrtbase.dll", "_dup2"))
-        dup2(2, 1);
 }
 
 bool environment_has(const char* name) {
