@@ -98,7 +98,9 @@ TEST(Recording, EachModeStartsAndFinishes) {
 }
 
 TEST(Recording, StopReleasesInTheFixedOrder) {
-    auto agent = ready_agent();
+    // Each output ends a while after its "stop", as the engine's own thread ends it:
+    // released before then, the engine would wait for ever.
+    auto agent = ready_agent({.env = {{"FAKE_OBS_ACTIVE_AFTER_STOP_MS", "300"}}});
     agent->send(start_line({{"mode", "both"}, {"audio", {{"kind", "desktop"}}}}));
     agent->expect_event("started");
     agent->send(R"({"cmd":"quit"})");

@@ -55,13 +55,20 @@ void parse_stop_rule(const std::string& rule, long long& code, std::string& text
 }
 
 void stop_with(obs_output* output, long long code, const std::string& text) {
+    bool ends_later = script().active_after_stop_ms > 0;
     {
         std::lock_guard<std::mutex> guard(state_lock());
-        output->active = false;
+        output->active = ends_later;
         output->last_error_text = text;
         output->last_error = text.empty() ? nullptr : output->last_error_text.c_str();
     }
     raise_signal(output, "stop", &code);
+    // As the engine does: "stop" first, the output's end on a thread of its own afterwards.
+    if (ends_later)
+        schedule(std::chrono::milliseconds(script().active_after_stop_ms), [output] {
+            std::lock_guard<std::mutex> guard(state_lock());
+            output->active = false;
+        });
 }
 
 } // namespace
@@ -289,8 +296,21 @@ FAKE_EXPORT void obs_output_force_stop(obs_output_t* output) {
 }
 
 FAKE_EXPORT void obs_output_release(obs_output_t* output) {
-    if (output)
-        release_check(output->agent_refs, "obs_output_release", output->handle);
+    if (!output)
+        return;
+    {
+        // The engine's own release of an output still ending can wait for ever.
+        std::lock_guard<std::mutex> guard(state_lock());
+        if (output->active && script().active_after_stop_ms > 0)
+            journal("misuse obs_output_release while ending " + output->handle);
+    }
+    release_check(output->agent_refs, "obs_output_release", output->handle);
+}
+
+// Outside the agent's table.
+FAKE_EXPORT bool obs_output_active(const obs_output_t* output) {
+    std::lock_guard<std::mutex> guard(state_lock());
+    return output->active;
 }
 
 FAKE_EXPORT const char* obs_output_get_last_error(obs_output_t* output) {

@@ -50,6 +50,8 @@ FakeScript read_script() {
     s.save = env("FAKE_OBS_SAVE");
     if (!env("FAKE_OBS_STOP_DELAY_MS").empty())
         s.stop_delay_ms = std::atoi(env("FAKE_OBS_STOP_DELAY_MS").c_str());
+    if (!env("FAKE_OBS_ACTIVE_AFTER_STOP_MS").empty())
+        s.active_after_stop_ms = std::atoi(env("FAKE_OBS_ACTIVE_AFTER_STOP_MS").c_str());
     if (!env("FAKE_OBS_TICK_MS").empty())
         s.tick_ms = std::atoi(env("FAKE_OBS_TICK_MS").c_str());
     if (!env("FAKE_OBS_DELIVERED_FRAMES").empty())

@@ -76,6 +76,7 @@ struct FakeScript {
     std::map<std::string, std::string> stops; // output id -> "never", "code:N:text", "early:N:text"
     std::string save;                         // "", "fail", "nopath"
     int stop_delay_ms = 30;
+    int active_after_stop_ms = 0; // the output ends that long after its "stop" signal
     int save_delay_ms = 20;
     int tick_ms = 0;
     long delivered_frames = -1; // frames each raw-video callback receives; -1 for all
