@@ -1,0 +1,165 @@
+// The client against the built agent and the scripted fake engine.
+import assert from "node:assert/strict";
+import { test } from "node:test";
+import { unlinkSync } from "node:fs";
+import path from "node:path";
+import { Agent, AgentError } from "../src";
+import { fakeTree, next, startOptions, type FakeTree, type TreeOptions } from "./harness";
+
+function tree(t: { after(fn: () => void): void }, options: TreeOptions = {}): FakeTree {
+  const made = fakeTree(options);
+  t.after(made.remove);
+  return made;
+}
+
+function spawn(made: FakeTree, deadlines = {}): Promise<Agent> {
+  return Agent.spawn(made.agent, { env: made.env, cwd: path.join(made.root, "tmp"), deadlines });
+}
+
+test("a whole session: ready, start, stats, mask, save, stop and quit, each answered in turn", async (t) => {
+  const made = tree(t, { modules: ["obs-ffmpeg", "obs-x264"] });
+  const agent = await spawn(made);
+  assert.deepEqual(agent.modules, ["obs-ffmpeg", "obs-x264"]);
+  assert.deepEqual(agent.encoders, ["obs_x264", "ffmpeg_aac"]);
+  assert.equal(agent.version, "29.0.2-fake");
+
+  const options = startOptions(made.root);
+  const started = await agent.start(options);
+  assert.deepEqual(started, {
+    encoder: "obs_x264", event: "started", mode: "both", path: options.path, source: "fenêtre WGC", warnings: [],
+  });
+  await agent.mask(true);
+  // In force once the promise has resolved.
+  assert.ok(made.journal().some((line) => /^obs_source_set_enabled \S+ false$/.test(line)), "the picture is hidden");
+
+  // Asked all at once, answered one at a time: each promise gets its own answer.
+  const announced = next(agent, "saved");
+  const [stats, saved, shown, finished, refused] = await Promise.allSettled([
+    agent.stats(), agent.save(), agent.mask(false), agent.stop(), agent.stop(),
+  ]);
+  assert.equal(stats.status === "fulfilled" && stats.value.event, "stats");
+  assert.ok(saved.status === "fulfilled");
+  assert.equal(saved.value.path, path.join(options.replayDir!, "KALTO_replay_1.mp4"));
+  assert.deepEqual(await announced, saved.value);
+  assert.equal(shown.status, "fulfilled");
+  assert.ok(finished.status === "fulfilled");
+  assert.deepEqual([finished.value.code, finished.value.error, finished.value.path], [0, null, options.path]);
+  assert.ok(refused.status === "rejected");
+  assert.equal(refused.reason.code, "not-recording");
+
+  const exit = next(agent, "exit");
+  assert.deepEqual(await agent.quit(), { finished: null, code: 0 });
+  assert.deepEqual(await exit, { code: 0, signal: null, bye: true });
+  await assert.rejects(agent.stats(), { code: "agent-ended" });
+});
+
+test("non-fatal errors come with started; a message the client does not know is fatal unless started follows", async (t) => {
+  const refusing = tree(t, { fake: { FAKE_OBS_REFUSE: "source:wasapi_process_output_capture,encoder:ffmpeg_aac" } });
+  let agent = await spawn(refusing);
+  const started = await agent.start(startOptions(refusing.root, { audio: { kind: "process", window: "w" } }));
+  assert.deepEqual(started.warnings.map((w) => [w.code, w.message]), [
+    ["application-sound-unavailable", "son du jeu seul indisponible : la vidéo sera muette"],
+    ["aac-encoder-unavailable", "encodeur AAC indisponible : la vidéo sera muette"],
+  ]);
+  assert.ok(started.warnings[0] instanceof AgentError);
+  assert.equal((await agent.quit()).finished?.code, 0);
+
+  // A newer agent's messages, written where this agent writes its own.
+  const newer = tree(t, {
+    fake: { FAKE_OBS_REFUSE: "source:window_capture" },
+    filter: '/"event":"started"/i {"event":"error","message":"avertissement nouveau"}\ns/aucune source d.image disponible/échec nouveau/',
+  });
+  agent = await spawn(newer);
+  await assert.rejects(agent.start(startOptions(newer.root)), { code: "unknown", message: "échec nouveau" });
+  const monitor = await agent.start(startOptions(newer.root, { source: { kind: "monitor", monitor: "0" } }));
+  assert.deepEqual(monitor.warnings.map((w) => [w.code, w.message]), [["unknown", "avertissement nouveau"]]);
+  // Each answer went to its own command: the stop is answered by "finished".
+  assert.equal((await agent.stop()).code, 0);
+  await agent.quit();
+});
+
+test("a fatal start error rejects with its code and the non-fatal errors before it", async (t) => {
+  const made = tree(t, { fake: { FAKE_OBS_REFUSE: "source:wasapi_process_output_capture,encoder:obs_x264" } });
+  const agent = await spawn(made);
+  const failed: AgentError = await agent.start(startOptions(made.root, { audio: { kind: "process", window: "w" } })).then(
+    () => assert.fail("the start succeeded"),
+    (error) => error,
+  );
+  assert.ok(failed instanceof AgentError);
+  assert.equal(failed.code, "no-h264-encoder");
+  assert.equal(failed.message, "aucun encodeur H.264 disponible");
+  assert.deepEqual(failed.warnings?.map((w) => w.code), ["application-sound-unavailable"]);
+  // Nothing runs after a fatal error.
+  await assert.rejects(agent.stop(), { code: "not-recording" });
+  assert.deepEqual(await agent.quit(), { finished: null, code: 0 });
+});
+
+test("an agent that dies mid-recording rejects what waits and what comes, and says so", async (t) => {
+  const made = tree(t, { fake: { FAKE_OBS_STOP_DELAY_MS: "60000" } });
+  const agent = await spawn(made);
+  await agent.start(startOptions(made.root));
+  const exit = next(agent, "exit");
+  const stopping = agent.stop();
+  const waiting = agent.stats();
+  process.kill(agent.pid!, "SIGKILL");
+  for (const pending of [stopping, waiting])
+    await assert.rejects(pending, { code: "agent-exited", exitCode: null, signal: "SIGKILL" });
+  assert.deepEqual(await exit, { code: null, signal: "SIGKILL", bye: false });
+  await assert.rejects(agent.save(), { code: "agent-exited" });
+  await assert.rejects(agent.quit(), { code: "agent-exited" });
+});
+
+test("a line that is not JSON is reported and skipped", async (t) => {
+  const made = tree(t, { filter: '/"event":"started"/i Module de test: pas du JSON {' });
+  const agent = await spawn(made);
+  const reported = next(agent, "error");
+  const started = await agent.start(startOptions(made.root));
+  assert.equal(started.event, "started");
+  const error = await reported;
+  assert.equal(error.code, "unreadable-line");
+  assert.equal(error.line, "Module de test: pas du JSON {");
+  assert.equal((await agent.stats()).event, "stats");
+  await agent.quit();
+});
+
+test("a missed deadline ends the agent properly: input closed, the recording stopped", async (t) => {
+  const made = tree(t, { fake: { FAKE_OBS_STOP_DELAY_MS: "1500" } });
+  const agent = await spawn(made, { stopPerOutput: 100, stopMargin: 0 });
+  await agent.start(startOptions(made.root, { mode: "file" }));
+  const exit = next(agent, "exit");
+  const stopping = agent.stop();
+  const waiting = agent.stats();
+  await assert.rejects(stopping, { code: "timeout" });
+  await assert.rejects(waiting, { code: "agent-ended" });
+  // Its input closed, the agent finishes the stop it had begun and ends normally.
+  assert.deepEqual(await exit, { code: 0, signal: null, bye: true });
+});
+
+test("a failed bring-up rejects with the agent's error and its exit code", async (t) => {
+  const refused = tree(t, { fake: { FAKE_OBS_STARTUP: "fail" } });
+  const expected = { code: "engine-refused-startup", message: "libobs ne démarre pas", exitCode: 3 };
+  await assert.rejects(spawn(refused), expected);
+  await assert.rejects(Agent.list(refused.agent, { env: refused.env }), expected);
+
+  const missing = tree(t);
+  unlinkSync(path.join(missing.root, "bin", "64bit", "obs.so"));
+  await assert.rejects(spawn(missing), { code: "engine-library-unusable", exitCode: 2 });
+  await assert.rejects(Agent.spawn(path.join(missing.root, "absent")), { code: "spawn-failed" });
+});
+
+test("version() and list() run the agent with --version and --list", async (t) => {
+  const made = tree(t);
+  const version = await Agent.version(made.agent, { env: made.env }).catch((error: AgentError) => error);
+  if (version instanceof AgentError && version.code === "not-supported") {
+    t.skip("this agent does not know --version yet");
+    return;
+  }
+  assert.ok(!(version instanceof AgentError), String(version));
+  assert.match(version.commit, /^[0-9a-f]{4,}$/);
+  assert.match(version.version, /^\d+\.\d+\.\d+/);
+  // The fake engine lists no monitor and no window.
+  const list = await Agent.list(made.agent, { env: made.env }).catch((error: AgentError) => error);
+  if (list instanceof AgentError && list.code === "not-supported") return;
+  assert.ok(!(list instanceof AgentError), String(list));
+  assert.ok(Array.isArray(list.monitors) && Array.isArray(list.windows));
+});
