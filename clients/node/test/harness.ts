@@ -26,7 +26,9 @@ export interface TreeOptions {
   // Where the agent goes, below the tree's root.
   agentPath?: string[];
   // A sed program the agent's standard output goes through (lines no agent writes).
-  filter?: string;
+  output?: string;
+  // Each command reaches the agent this much later (seconds): a slow agent.
+  inputDelay?: number;
 }
 
 export function fakeTree(options: TreeOptions = {}): FakeTree {
@@ -46,9 +48,11 @@ export function fakeTree(options: TreeOptions = {}): FakeTree {
     writeFileSync(path.join(folder, `${module}.so`), "\0");
   }
   let agent = agentFile;
-  if (options.filter !== undefined) {
-    agent = path.join(bin, "filtered");
-    writeFileSync(agent, `#!/bin/sh\n"$(dirname "$0")/kalto-obs" "$@" | sed -u -e '${options.filter}'\n`);
+  if (options.output !== undefined || options.inputDelay !== undefined) {
+    const input = options.inputDelay === undefined ? "" : `while IFS= read -r line; do sleep ${options.inputDelay}; printf '%s\\n' "$line"; done | `;
+    const output = options.output === undefined ? "" : ` | sed -u -e '${options.output}'`;
+    agent = path.join(bin, "wrapped");
+    writeFileSync(agent, `#!/bin/sh\n${input}"$(dirname "$0")/kalto-obs" "$@"${output}\n`);
     chmodSync(agent, 0o755);
   }
   const env: NodeJS.ProcessEnv = {};

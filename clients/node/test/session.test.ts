@@ -6,19 +6,25 @@ import path from "node:path";
 import { Agent, AgentError } from "../src";
 import { fakeTree, next, startOptions, type FakeTree, type TreeOptions } from "./harness";
 
-function tree(t: { after(fn: () => void): void }, options: TreeOptions = {}): FakeTree {
+type Context = { after(fn: () => void): void };
+
+function tree(t: Context, options: TreeOptions = {}): FakeTree {
   const made = fakeTree(options);
   t.after(made.remove);
   return made;
 }
 
-function spawn(made: FakeTree, deadlines = {}): Promise<Agent> {
-  return Agent.spawn(made.agent, { env: made.env, cwd: path.join(made.root, "tmp"), deadlines });
+// An agent that ends with its test, whatever the test left it doing.
+async function spawn(t: Context, made: FakeTree, deadlines = {}): Promise<Agent> {
+  const agent = await Agent.spawn(made.agent, { env: made.env, cwd: path.join(made.root, "tmp"), deadlines });
+  t.after(() => void agent.quit().catch(() => {}));
+  return agent;
 }
 
 test("a whole session: ready, start, stats, mask, save, stop and quit, each answered in turn", async (t) => {
-  const made = tree(t, { modules: ["obs-ffmpeg", "obs-x264"] });
-  const agent = await spawn(made);
+  // Each command reaches the agent 0.1 s late: a promise that resolved too early would show.
+  const made = tree(t, { modules: ["obs-ffmpeg", "obs-x264"], inputDelay: 0.1 });
+  const agent = await spawn(t, made);
   assert.deepEqual(agent.modules, ["obs-ffmpeg", "obs-x264"]);
   assert.deepEqual(agent.encoders, ["obs_x264", "ffmpeg_aac"]);
   assert.equal(agent.version, "29.0.2-fake");
@@ -55,7 +61,7 @@ test("a whole session: ready, start, stats, mask, save, stop and quit, each answ
 
 test("non-fatal errors come with started; a message the client does not know is fatal unless started follows", async (t) => {
   const refusing = tree(t, { fake: { FAKE_OBS_REFUSE: "source:wasapi_process_output_capture,encoder:ffmpeg_aac" } });
-  let agent = await spawn(refusing);
+  let agent = await spawn(t, refusing);
   const started = await agent.start(startOptions(refusing.root, { audio: { kind: "process", window: "w" } }));
   assert.deepEqual(started.warnings.map((w) => [w.code, w.message]), [
     ["application-sound-unavailable", "son du jeu seul indisponible : la vidéo sera muette"],
@@ -67,9 +73,9 @@ test("non-fatal errors come with started; a message the client does not know is 
   // A newer agent's messages, written where this agent writes its own.
   const newer = tree(t, {
     fake: { FAKE_OBS_REFUSE: "source:window_capture" },
-    filter: '/"event":"started"/i {"event":"error","message":"avertissement nouveau"}\ns/aucune source d.image disponible/échec nouveau/',
+    output: '/"event":"started"/i {"event":"error","message":"avertissement nouveau"}\ns/aucune source d.image disponible/échec nouveau/',
   });
-  agent = await spawn(newer);
+  agent = await spawn(t, newer);
   await assert.rejects(agent.start(startOptions(newer.root)), { code: "unknown", message: "échec nouveau" });
   const monitor = await agent.start(startOptions(newer.root, { source: { kind: "monitor", monitor: "0" } }));
   assert.deepEqual(monitor.warnings.map((w) => [w.code, w.message]), [["unknown", "avertissement nouveau"]]);
@@ -80,7 +86,7 @@ test("non-fatal errors come with started; a message the client does not know is 
 
 test("a fatal start error rejects with its code and the non-fatal errors before it", async (t) => {
   const made = tree(t, { fake: { FAKE_OBS_REFUSE: "source:wasapi_process_output_capture,encoder:obs_x264" } });
-  const agent = await spawn(made);
+  const agent = await spawn(t, made);
   const failed: AgentError = await agent.start(startOptions(made.root, { audio: { kind: "process", window: "w" } })).then(
     () => assert.fail("the start succeeded"),
     (error) => error,
@@ -96,7 +102,7 @@ test("a fatal start error rejects with its code and the non-fatal errors before 
 
 test("an agent that dies mid-recording rejects what waits and what comes, and says so", async (t) => {
   const made = tree(t, { fake: { FAKE_OBS_STOP_DELAY_MS: "60000" } });
-  const agent = await spawn(made);
+  const agent = await spawn(t, made);
   await agent.start(startOptions(made.root));
   const exit = next(agent, "exit");
   const stopping = agent.stop();
@@ -110,8 +116,8 @@ test("an agent that dies mid-recording rejects what waits and what comes, and sa
 });
 
 test("a line that is not JSON is reported and skipped", async (t) => {
-  const made = tree(t, { filter: '/"event":"started"/i Module de test: pas du JSON {' });
-  const agent = await spawn(made);
+  const made = tree(t, { output: '/"event":"started"/i Module de test: pas du JSON {' });
+  const agent = await spawn(t, made);
   const reported = next(agent, "error");
   const started = await agent.start(startOptions(made.root));
   assert.equal(started.event, "started");
@@ -124,7 +130,7 @@ test("a line that is not JSON is reported and skipped", async (t) => {
 
 test("a missed deadline ends the agent properly: input closed, the recording stopped", async (t) => {
   const made = tree(t, { fake: { FAKE_OBS_STOP_DELAY_MS: "1500" } });
-  const agent = await spawn(made, { stopPerOutput: 100, stopMargin: 0 });
+  const agent = await spawn(t, made, { stopPerOutput: 100, stopMargin: 0 });
   await agent.start(startOptions(made.root, { mode: "file" }));
   const exit = next(agent, "exit");
   const stopping = agent.stop();
@@ -138,12 +144,12 @@ test("a missed deadline ends the agent properly: input closed, the recording sto
 test("a failed bring-up rejects with the agent's error and its exit code", async (t) => {
   const refused = tree(t, { fake: { FAKE_OBS_STARTUP: "fail" } });
   const expected = { code: "engine-refused-startup", message: "libobs ne démarre pas", exitCode: 3 };
-  await assert.rejects(spawn(refused), expected);
+  await assert.rejects(spawn(t, refused), expected);
   await assert.rejects(Agent.list(refused.agent, { env: refused.env }), expected);
 
   const missing = tree(t);
   unlinkSync(path.join(missing.root, "bin", "64bit", "obs.so"));
-  await assert.rejects(spawn(missing), { code: "engine-library-unusable", exitCode: 2 });
+  await assert.rejects(spawn(t, missing), { code: "engine-library-unusable", exitCode: 2 });
   await assert.rejects(Agent.spawn(path.join(missing.root, "absent")), { code: "spawn-failed" });
 });
 
