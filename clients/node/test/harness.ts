@@ -49,10 +49,11 @@ export function fakeTree(options: TreeOptions = {}): FakeTree {
   }
   let agent = agentFile;
   if (options.output !== undefined || options.inputDelay !== undefined) {
-    const input = options.inputDelay === undefined ? "" : `while IFS= read -r line; do sleep ${options.inputDelay}; printf '%s\\n' "$line"; done | `;
-    const output = options.output === undefined ? "" : ` | sed -u -e '${options.output}'`;
+    // The agent keeps the wrapper's process: its exit code and its pid are the agent's.
+    const input = options.inputDelay === undefined ? "" : ` < <(while IFS= read -r line; do sleep ${options.inputDelay}; printf '%s\\n' "$line"; done)`;
+    const output = options.output === undefined ? "" : ` > >(exec sed -u -e '${options.output}')`;
     agent = path.join(bin, "wrapped");
-    writeFileSync(agent, `#!/bin/sh\n${input}"$(dirname "$0")/kalto-obs" "$@"${output}\n`);
+    writeFileSync(agent, `#!/bin/bash\nexec "$(dirname "$0")/kalto-obs" "$@"${input}${output}\n`);
     chmodSync(agent, 0o755);
   }
   const env: NodeJS.ProcessEnv = {};

@@ -3,6 +3,7 @@ import assert from "node:assert/strict";
 import { test } from "node:test";
 import { unlinkSync } from "node:fs";
 import path from "node:path";
+import { setTimeout as sleep } from "node:timers/promises";
 import { Agent, AgentError } from "../src";
 import { fakeTree, next, startOptions, type FakeTree, type TreeOptions } from "./harness";
 
@@ -14,14 +15,21 @@ function tree(t: Context, options: TreeOptions = {}): FakeTree {
   return made;
 }
 
-// An agent that ends with its test, whatever the test left it doing.
+// An agent that ends with its test, whatever the test left it doing: asked to
+// quit, then killed when a fault of the client keeps it from ending.
 async function spawn(t: Context, made: FakeTree, deadlines = {}): Promise<Agent> {
   const agent = await Agent.spawn(made.agent, { env: made.env, cwd: path.join(made.root, "tmp"), deadlines });
-  t.after(() => void agent.quit().catch(() => {}));
+  t.after(async () => {
+    const ended = await Promise.race([agent.quit().then(() => true, () => true), sleep(10_000, false, { ref: false })]);
+    if (!ended) process.kill(agent.pid!, "SIGKILL");
+  });
   return agent;
 }
 
-test("a whole session: ready, start, stats, mask, save, stop and quit, each answered in turn", async (t) => {
+// A fault of the client that loses a promise fails its test instead of hanging it.
+const limit = { timeout: 60_000 };
+
+test("a whole session: ready, start, stats, mask, save, stop and quit, each answered in turn", limit, async (t) => {
   // Each command reaches the agent 0.1 s late: a promise that resolved too early would show.
   const made = tree(t, { modules: ["obs-ffmpeg", "obs-x264"], inputDelay: 0.1 });
   const agent = await spawn(t, made);
@@ -59,7 +67,7 @@ test("a whole session: ready, start, stats, mask, save, stop and quit, each answ
   await assert.rejects(agent.stats(), { code: "agent-ended" });
 });
 
-test("non-fatal errors come with started; a message the client does not know is fatal unless started follows", async (t) => {
+test("non-fatal errors come with started; a message the client does not know is fatal unless started follows", limit, async (t) => {
   const refusing = tree(t, { fake: { FAKE_OBS_REFUSE: "source:wasapi_process_output_capture,encoder:ffmpeg_aac" } });
   let agent = await spawn(t, refusing);
   const started = await agent.start(startOptions(refusing.root, { audio: { kind: "process", window: "w" } }));
@@ -84,7 +92,7 @@ test("non-fatal errors come with started; a message the client does not know is 
   await agent.quit();
 });
 
-test("a fatal start error rejects with its code and the non-fatal errors before it", async (t) => {
+test("a fatal start error rejects with its code and the non-fatal errors before it", limit, async (t) => {
   const made = tree(t, { fake: { FAKE_OBS_REFUSE: "source:wasapi_process_output_capture,encoder:obs_x264" } });
   const agent = await spawn(t, made);
   const failed: AgentError = await agent.start(startOptions(made.root, { audio: { kind: "process", window: "w" } })).then(
@@ -100,7 +108,7 @@ test("a fatal start error rejects with its code and the non-fatal errors before 
   assert.deepEqual(await agent.quit(), { finished: null, code: 0 });
 });
 
-test("an agent that dies mid-recording rejects what waits and what comes, and says so", async (t) => {
+test("an agent that dies mid-recording rejects what waits and what comes, and says so", limit, async (t) => {
   const made = tree(t, { fake: { FAKE_OBS_STOP_DELAY_MS: "60000" } });
   const agent = await spawn(t, made);
   await agent.start(startOptions(made.root));
@@ -115,7 +123,7 @@ test("an agent that dies mid-recording rejects what waits and what comes, and sa
   await assert.rejects(agent.quit(), { code: "agent-exited" });
 });
 
-test("a line that is not JSON is reported and skipped", async (t) => {
+test("a line that is not JSON is reported and skipped", limit, async (t) => {
   const made = tree(t, { output: '/"event":"started"/i Module de test: pas du JSON {' });
   const agent = await spawn(t, made);
   const reported = next(agent, "error");
@@ -128,7 +136,7 @@ test("a line that is not JSON is reported and skipped", async (t) => {
   await agent.quit();
 });
 
-test("a missed deadline ends the agent properly: input closed, the recording stopped", async (t) => {
+test("a missed deadline ends the agent properly: input closed, the recording stopped", limit, async (t) => {
   const made = tree(t, { fake: { FAKE_OBS_STOP_DELAY_MS: "1500" } });
   const agent = await spawn(t, made, { stopPerOutput: 100, stopMargin: 0 });
   await agent.start(startOptions(made.root, { mode: "file" }));
@@ -141,7 +149,7 @@ test("a missed deadline ends the agent properly: input closed, the recording sto
   assert.deepEqual(await exit, { code: 0, signal: null, bye: true });
 });
 
-test("a failed bring-up rejects with the agent's error and its exit code", async (t) => {
+test("a failed bring-up rejects with the agent's error and its exit code", limit, async (t) => {
   const refused = tree(t, { fake: { FAKE_OBS_STARTUP: "fail" } });
   const expected = { code: "engine-refused-startup", message: "libobs ne démarre pas", exitCode: 3 };
   await assert.rejects(spawn(t, refused), expected);
@@ -153,7 +161,7 @@ test("a failed bring-up rejects with the agent's error and its exit code", async
   await assert.rejects(Agent.spawn(path.join(missing.root, "absent")), { code: "spawn-failed" });
 });
 
-test("version() and list() run the agent with --version and --list", async (t) => {
+test("version() and list() run the agent with --version and --list", limit, async (t) => {
   const made = tree(t);
   const version = await Agent.version(made.agent, { env: made.env }).catch((error: AgentError) => error);
   if (version instanceof AgentError && version.code === "not-supported") {
