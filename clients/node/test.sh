@@ -6,6 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 npm ci --no-audit --no-fund
 node scripts/generate-types.mjs --check
+npx prettier --check . >/dev/null || { npx prettier --list-different .; echo "not formatted: run npx prettier --write ." >&2; exit 1; }
 npm test
 # The tarball holds the built JavaScript and its declarations, and no test.
 packed=$(mktemp -d)

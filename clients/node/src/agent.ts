@@ -6,22 +6,8 @@ import { AgentError, errorFromMessage, isNonFatal } from "./errors";
 import { defaultDeadlines, stopDeadline, type Deadlines } from "./deadlines";
 import { LastLines, readLines } from "./lines";
 import { runWithFlag, type RunOptions } from "./run-once";
-import type {
-  BlackEvent,
-  FinishedEvent,
-  ReadyEvent,
-  SavedEvent,
-  SourceEvent,
-  StatsEvent,
-} from "./schema/events";
-import type {
-  AgentExit,
-  AgentVersion,
-  QuitResult,
-  StartOptions,
-  StartResult,
-  TargetList,
-} from "./types";
+import type { BlackEvent, FinishedEvent, ReadyEvent, SavedEvent, SourceEvent, StatsEvent } from "./schema/events";
+import type { AgentExit, AgentVersion, QuitResult, StartOptions, StartResult, TargetList } from "./types";
 
 export interface SpawnOptions {
   // The agent makes its own folder its current folder; `cwd` matters for nothing else.
@@ -58,7 +44,6 @@ interface Settle<T> {
 
 // One command from its first line written to its last answer read.
 interface Exchange {
-  name: string;
   deadline(): number;
   begin(): Take;
   // The deadline passed.
@@ -163,53 +148,61 @@ export class Agent {
   // Starts a recording: resolves on "started" with the non-fatal errors that
   // came before it; rejects with the fatal one.
   start(options: StartOptions): Promise<StartResult> {
-    return this.enqueue<StartResult>("start", () => this.deadlines.start, (settle) => {
-      const warnings: AgentError[] = [];
-      // A message this client does not know is fatal unless "started" follows;
-      // the "stats" asked after it is answered only once the start is over.
-      let unknown: AgentError | null = null;
-      let fenced = false;
-      let settled = false;
-      this.write({ cmd: "start", ...options });
-      return (event) => {
-        if (settled) return event.event === "stats" || event.event === "error";
-        if (event.event === "started") {
+    return this.enqueue<StartResult>(
+      "start",
+      () => this.deadlines.start,
+      (settle) => {
+        const warnings: AgentError[] = [];
+        // A message this client does not know is fatal unless "started" follows;
+        // the "stats" asked after it is answered only once the start is over.
+        let unknown: AgentError | null = null;
+        let fenced = false;
+        let settled = false;
+        this.write({ cmd: "start", ...options });
+        return (event) => {
+          if (settled) return event.event === "stats" || event.event === "error";
+          if (event.event === "started") {
+            if (unknown) warnings.push(unknown);
+            this.recording = event.mode as string;
+            settle.resolve({ ...(event as unknown as StartResult), warnings });
+            settled = true;
+            return !fenced;
+          }
+          if (event.event !== "error") return false;
+          const error = errorFromMessage(event.message as string);
+          if (fenced && error.code === "not-recording") {
+            settle.reject(errorFromMessage(unknown!.message, { warnings }));
+            return true;
+          }
+          if (isNonFatal(error)) {
+            warnings.push(error);
+            return false;
+          }
+          if (error.code === "unknown") {
+            if (unknown) warnings.push(unknown);
+            unknown = error;
+            if (!fenced) this.write({ cmd: "stats" });
+            fenced = true;
+            return false;
+          }
           if (unknown) warnings.push(unknown);
-          this.recording = event.mode as string;
-          settle.resolve({ ...(event as unknown as StartResult), warnings });
+          settle.reject(errorFromMessage(error.message, { warnings }));
           settled = true;
           return !fenced;
-        }
-        if (event.event !== "error") return false;
-        const error = errorFromMessage(event.message as string);
-        if (fenced && error.code === "not-recording") {
-          settle.reject(errorFromMessage(unknown!.message, { warnings }));
-          return true;
-        }
-        if (isNonFatal(error)) {
-          warnings.push(error);
-          return false;
-        }
-        if (error.code === "unknown") {
-          if (unknown) warnings.push(unknown);
-          unknown = error;
-          if (!fenced) this.write({ cmd: "stats" });
-          fenced = true;
-          return false;
-        }
-        if (unknown) warnings.push(unknown);
-        settle.reject(errorFromMessage(error.message, { warnings }));
-        settled = true;
-        return !fenced;
-      };
-    });
+        };
+      },
+    );
   }
 
   stats(): Promise<StatsEvent> {
-    return this.enqueue<StatsEvent>("stats", () => this.deadlines.answer, (settle) => {
-      this.write({ cmd: "stats" });
-      return (event) => this.answer(event, "stats", settle);
-    });
+    return this.enqueue<StatsEvent>(
+      "stats",
+      () => this.deadlines.answer,
+      (settle) => {
+        this.write({ cmd: "stats" });
+        return (event) => this.answer(event, "stats", settle);
+      },
+    );
   }
 
   // Asks the replay buffer for a file; resolves on "saved" with its path. The
@@ -229,27 +222,31 @@ export class Agent {
 
   // Hides or shows the picture; resolves once the agent has done it.
   mask(hidden: boolean): Promise<void> {
-    return this.enqueue<void>("mask", () => this.deadlines.answer, (settle) => {
-      // A mask is answered by nothing when it succeeds: the "stats" after it
-      // is answered once the mask is in force.
-      this.write({ cmd: "mask", hidden });
-      this.write({ cmd: "stats" });
-      let refused: AgentError | null = null;
-      return (event) => {
-        if (event.event === "stats") {
-          if (refused) settle.reject(refused);
-          else settle.resolve();
-          return true;
-        }
-        if (event.event !== "error") return false;
-        if (refused) {
-          settle.reject(refused);
-          return true;
-        }
-        refused = errorFromMessage(event.message as string);
-        return false;
-      };
-    });
+    return this.enqueue<void>(
+      "mask",
+      () => this.deadlines.answer,
+      (settle) => {
+        // A mask is answered by nothing when it succeeds: the "stats" after it
+        // is answered once the mask is in force.
+        this.write({ cmd: "mask", hidden });
+        this.write({ cmd: "stats" });
+        let refused: AgentError | null = null;
+        return (event) => {
+          if (event.event === "stats") {
+            if (refused) settle.reject(refused);
+            else settle.resolve();
+            return true;
+          }
+          if (event.event !== "error") return false;
+          if (refused) {
+            settle.reject(refused);
+            return true;
+          }
+          refused = errorFromMessage(event.message as string);
+          return false;
+        };
+      },
+    );
   }
 
   // Ends the recording; resolves on "finished" (up to 20 s per output).
@@ -273,7 +270,6 @@ export class Agent {
     const quitting = new Promise<QuitResult>((resolve, reject) => {
       let finished: FinishedEvent | null = null;
       this.push({
-        name: "quit",
         deadline: () => this.deadlines.bye,
         begin: () => {
           this.write({ cmd: "quit" });
@@ -288,7 +284,12 @@ export class Agent {
         },
         expire: () => {
           this.child.kill("SIGKILL");
-          reject(new AgentError("timeout", `l'agent ne s'est pas arrêté ${seconds(this.deadlines.bye)} après « quit » : tué`));
+          reject(
+            new AgentError(
+              "timeout",
+              `l'agent ne s'est pas arrêté ${seconds(this.deadlines.bye)} après « quit » : tué`,
+            ),
+          );
         },
         closed: (exit) => {
           if (exit.bye) resolve({ finished, code: exit.code });
@@ -306,7 +307,6 @@ export class Agent {
     return new Promise<Agent>((resolve, reject) => {
       let failure: AgentError | null = null;
       this.push({
-        name: "ready",
         deadline: () => this.deadlines.ready,
         begin: () => (event) => {
           if (event.event === "ready") {
@@ -349,7 +349,6 @@ export class Agent {
   ): Promise<T> {
     return new Promise<T>((resolve, reject) => {
       this.push({
-        name,
         deadline,
         begin: () => begin({ resolve, reject }),
         expire: () => {
@@ -411,7 +410,11 @@ export class Agent {
     if (!isEventLine(event)) {
       // Not the agent's (an engine plug-in writing on standard output): shown, then skipped.
       this.diagnostics.add(text);
-      this.report(new AgentError("unreadable-line", `ligne illisible sur la sortie de l'agent : ${text.slice(0, 200)}`, { line: text }));
+      this.report(
+        new AgentError("unreadable-line", `ligne illisible sur la sortie de l'agent : ${text.slice(0, 200)}`, {
+          line: text,
+        }),
+      );
       return;
     }
     switch (event.event) {

@@ -87,11 +87,7 @@ const catalogue: [RegExp, AgentMessageCode][] = [
 ];
 
 // The errors after which a start goes on.
-const nonFatal = new Set<ErrorCode>([
-  "application-sound-unavailable",
-  "aac-encoder-unavailable",
-  "encoder-unusable",
-]);
+const nonFatal = new Set<ErrorCode>(["application-sound-unavailable", "aac-encoder-unavailable", "encoder-unusable"]);
 
 // The error for a message of the agent's "error" event.
 export function errorFromMessage(message: string, details: AgentErrorDetails = {}): AgentError {

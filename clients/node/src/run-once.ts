@@ -52,7 +52,9 @@ function parse(line: string | undefined): Record<string, unknown> | null {
   if (line === undefined) return null;
   try {
     const value: unknown = JSON.parse(line);
-    return typeof value === "object" && value !== null && !Array.isArray(value) ? (value as Record<string, unknown>) : null;
+    return typeof value === "object" && value !== null && !Array.isArray(value)
+      ? (value as Record<string, unknown>)
+      : null;
   } catch {
     return null;
   }

@@ -9,7 +9,11 @@ import { repository } from "./harness";
 
 // One of each message the reference lists, with its code and the text it carries.
 const samples: [message: string, code: ErrorCode, detail?: string][] = [
-  ["commande illisible : missing field `cmd` at line 1 column 2", "unreadable-command", "missing field `cmd` at line 1 column 2"],
+  [
+    "commande illisible : missing field `cmd` at line 1 column 2",
+    "unreadable-command",
+    "missing field `cmd` at line 1 column 2",
+  ],
   ["un enregistrement est déjà en cours", "already-recording"],
   ["aucun enregistrement en cours", "not-recording"],
   ["aucun tampon de replay en cours", "no-replay-buffer"],

@@ -1,6 +1,15 @@
 // Lays out the tree the built agent runs in, with the scripted fake engine
 // beside it (or the real engine's installed tree), and waits for events.
-import { chmodSync, copyFileSync, existsSync, mkdirSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from "node:fs";
+import {
+  chmodSync,
+  copyFileSync,
+  existsSync,
+  mkdirSync,
+  mkdtempSync,
+  readFileSync,
+  rmSync,
+  writeFileSync,
+} from "node:fs";
 import { tmpdir } from "node:os";
 import path from "node:path";
 import type { Agent, AgentEvents, StartOptions } from "../src";
@@ -50,7 +59,10 @@ export function fakeTree(options: TreeOptions = {}): FakeTree {
   let agent = agentFile;
   if (options.output !== undefined || options.inputDelay !== undefined) {
     // The agent keeps the wrapper's process: its exit code and its pid are the agent's.
-    const input = options.inputDelay === undefined ? "" : ` < <(while IFS= read -r line; do sleep ${options.inputDelay}; printf '%s\\n' "$line"; done)`;
+    const input =
+      options.inputDelay === undefined
+        ? ""
+        : ` < <(while IFS= read -r line; do sleep ${options.inputDelay}; printf '%s\\n' "$line"; done)`;
     const output = options.output === undefined ? "" : ` > >(exec sed -u -e '${options.output}')`;
     agent = path.join(bin, "wrapped");
     writeFileSync(agent, `#!/bin/bash\nexec "$(dirname "$0")/kalto-obs" "$@"${input}${output}\n`);
@@ -74,7 +86,11 @@ export function fakeTree(options: TreeOptions = {}): FakeTree {
 }
 
 // The next `name` event of the agent, within `milliseconds`.
-export function next<K extends keyof AgentEvents>(agent: Agent, name: K, milliseconds = 10_000): Promise<AgentEvents[K][0]> {
+export function next<K extends keyof AgentEvents>(
+  agent: Agent,
+  name: K,
+  milliseconds = 10_000,
+): Promise<AgentEvents[K][0]> {
   return new Promise((resolve, reject) => {
     const timer = setTimeout(() => reject(new Error(`no "${name}" event in ${milliseconds} ms`)), milliseconds);
     agent.once(name, ((value: AgentEvents[K][0]) => {

@@ -26,7 +26,22 @@ async function startDesktop(children: ChildProcess[]): Promise<string> {
   });
   const player = spawn(
     "ffplay",
-    ["-loglevel", "quiet", "-f", "lavfi", "-i", "testsrc=size=640x360:rate=30", "-window_title", "Mire", "-noborder", "-left", "0", "-top", "0", "-an"],
+    [
+      "-loglevel",
+      "quiet",
+      "-f",
+      "lavfi",
+      "-i",
+      "testsrc=size=640x360:rate=30",
+      "-window_title",
+      "Mire",
+      "-noborder",
+      "-left",
+      "0",
+      "-top",
+      "0",
+      "-an",
+    ],
     { stdio: "ignore", env: { ...process.env, DISPLAY: display } },
   );
   children.unshift(player); // ended before its server
@@ -43,12 +58,26 @@ async function startDesktop(children: ChildProcess[]): Promise<string> {
 
 // Frames of the first video stream that decode.
 function framesIn(file: string): number {
-  const out = execFileSync("ffprobe", ["-v", "error", "-count_frames", "-select_streams", "v:0", "-show_entries", "stream=nb_read_frames", "-of", "csv=p=0", file]);
+  const out = execFileSync("ffprobe", [
+    "-v",
+    "error",
+    "-count_frames",
+    "-select_streams",
+    "v:0",
+    "-show_entries",
+    "stream=nb_read_frames",
+    "-of",
+    "csv=p=0",
+    file,
+  ]);
   return Number(out.toString().trim());
 }
 
 test("a real session on the engine: a file and a replay clip that play", async (t) => {
-  assert.ok(existsSync(realAgent), `no installed agent at ${realAgent}: run ctest --test-dir build/default -R real_engine_install`);
+  assert.ok(
+    existsSync(realAgent),
+    `no installed agent at ${realAgent}: run ctest --test-dir build/default -R real_engine_install`,
+  );
   const children: ChildProcess[] = [];
   const out = mkdtempSync(path.join(tmpdir(), "kalto-node-real-"));
   t.after(() => {
@@ -60,17 +89,31 @@ test("a real session on the engine: a file and a replay clip that play", async (
   const listed = await Agent.list(realAgent, { env }).catch((error: AgentError) => error);
   if (!(listed instanceof AgentError && listed.code === "not-supported")) {
     assert.ok(!(listed instanceof AgentError), String(listed));
-    assert.ok(listed.monitors.some((monitor) => monitor.value === "0"), JSON.stringify(listed));
-    assert.ok(listed.windows.some((window) => window.value.startsWith("Mire:")), JSON.stringify(listed));
+    assert.ok(
+      listed.monitors.some((monitor) => monitor.value === "0"),
+      JSON.stringify(listed),
+    );
+    assert.ok(
+      listed.windows.some((window) => window.value.startsWith("Mire:")),
+      JSON.stringify(listed),
+    );
   }
 
   const agent = await Agent.spawn(realAgent, { env });
   assert.ok(agent.modules.includes("obs-ffmpeg") && agent.encoders.includes("obs_x264"), agent.modules.join());
   const file = path.join(out, "session.mkv");
   const started = await agent.start({
-    mode: "both", path: file, replayDir: path.join(out, "clips"),
-    source: { kind: "monitor", monitor: "0" }, audio: { kind: "none" },
-    baseWidth: 640, baseHeight: 360, width: 640, height: 360, fps: 30, bitrate: 1500,
+    mode: "both",
+    path: file,
+    replayDir: path.join(out, "clips"),
+    source: { kind: "monitor", monitor: "0" },
+    audio: { kind: "none" },
+    baseWidth: 640,
+    baseHeight: 360,
+    width: 640,
+    height: 360,
+    fps: 30,
+    bitrate: 1500,
   });
   assert.deepEqual(started.warnings, []);
   await sleep(2000); // the length of the recording, not a synchronisation

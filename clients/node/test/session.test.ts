@@ -20,7 +20,13 @@ function tree(t: Context, options: TreeOptions = {}): FakeTree {
 async function spawn(t: Context, made: FakeTree, deadlines = {}): Promise<Agent> {
   const agent = await Agent.spawn(made.agent, { env: made.env, cwd: path.join(made.root, "tmp"), deadlines });
   t.after(async () => {
-    const ended = await Promise.race([agent.quit().then(() => true, () => true), sleep(10_000, false, { ref: false })]);
+    const ended = await Promise.race([
+      agent.quit().then(
+        () => true,
+        () => true,
+      ),
+      sleep(10_000, false, { ref: false }),
+    ]);
     if (!ended) process.kill(agent.pid!, "SIGKILL");
   });
   return agent;
@@ -40,16 +46,28 @@ test("a whole session: ready, start, stats, mask, save, stop and quit, each answ
   const options = startOptions(made.root);
   const started = await agent.start(options);
   assert.deepEqual(started, {
-    encoder: "obs_x264", event: "started", mode: "both", path: options.path, source: "fenêtre WGC", warnings: [],
+    encoder: "obs_x264",
+    event: "started",
+    mode: "both",
+    path: options.path,
+    source: "fenêtre WGC",
+    warnings: [],
   });
   await agent.mask(true);
   // In force once the promise has resolved.
-  assert.ok(made.journal().some((line) => /^obs_source_set_enabled \S+ false$/.test(line)), "the picture is hidden");
+  assert.ok(
+    made.journal().some((line) => /^obs_source_set_enabled \S+ false$/.test(line)),
+    "the picture is hidden",
+  );
 
   // Asked all at once, answered one at a time: each promise gets its own answer.
   const announced = next(agent, "saved");
   const [stats, saved, shown, finished, refused] = await Promise.allSettled([
-    agent.stats(), agent.save(), agent.mask(false), agent.stop(), agent.stop(),
+    agent.stats(),
+    agent.save(),
+    agent.mask(false),
+    agent.stop(),
+    agent.stop(),
   ]);
   assert.equal(stats.status === "fulfilled" && stats.value.event, "stats");
   assert.ok(saved.status === "fulfilled");
@@ -67,42 +85,58 @@ test("a whole session: ready, start, stats, mask, save, stop and quit, each answ
   await assert.rejects(agent.stats(), { code: "agent-ended" });
 });
 
-test("non-fatal errors come with started; a message the client does not know is fatal unless started follows", limit, async (t) => {
-  const refusing = tree(t, { fake: { FAKE_OBS_REFUSE: "source:wasapi_process_output_capture,encoder:ffmpeg_aac" } });
-  let agent = await spawn(t, refusing);
-  const started = await agent.start(startOptions(refusing.root, { audio: { kind: "process", window: "w" } }));
-  assert.deepEqual(started.warnings.map((w) => [w.code, w.message]), [
-    ["application-sound-unavailable", "son du jeu seul indisponible : la vidéo sera muette"],
-    ["aac-encoder-unavailable", "encodeur AAC indisponible : la vidéo sera muette"],
-  ]);
-  assert.ok(started.warnings[0] instanceof AgentError);
-  assert.equal((await agent.quit()).finished?.code, 0);
+test(
+  "non-fatal errors come with started; a message the client does not know is fatal unless started follows",
+  limit,
+  async (t) => {
+    const refusing = tree(t, { fake: { FAKE_OBS_REFUSE: "source:wasapi_process_output_capture,encoder:ffmpeg_aac" } });
+    let agent = await spawn(t, refusing);
+    const started = await agent.start(startOptions(refusing.root, { audio: { kind: "process", window: "w" } }));
+    assert.deepEqual(
+      started.warnings.map((w) => [w.code, w.message]),
+      [
+        ["application-sound-unavailable", "son du jeu seul indisponible : la vidéo sera muette"],
+        ["aac-encoder-unavailable", "encodeur AAC indisponible : la vidéo sera muette"],
+      ],
+    );
+    assert.ok(started.warnings[0] instanceof AgentError);
+    assert.equal((await agent.quit()).finished?.code, 0);
 
-  // A newer agent's messages, written where this agent writes its own.
-  const newer = tree(t, {
-    fake: { FAKE_OBS_REFUSE: "source:window_capture" },
-    output: '/"event":"started"/i {"event":"error","message":"avertissement nouveau"}\ns/aucune source d.image disponible/échec nouveau/',
-  });
-  agent = await spawn(t, newer);
-  await assert.rejects(agent.start(startOptions(newer.root)), { code: "unknown", message: "échec nouveau" });
-  const monitor = await agent.start(startOptions(newer.root, { source: { kind: "monitor", monitor: "0" } }));
-  assert.deepEqual(monitor.warnings.map((w) => [w.code, w.message]), [["unknown", "avertissement nouveau"]]);
-  // Each answer went to its own command: the stop is answered by "finished".
-  assert.equal((await agent.stop()).code, 0);
-  await agent.quit();
-});
+    // A newer agent's messages, written where this agent writes its own.
+    const newer = tree(t, {
+      fake: { FAKE_OBS_REFUSE: "source:window_capture" },
+      output:
+        '/"event":"started"/i {"event":"error","message":"avertissement nouveau"}\ns/aucune source d.image disponible/échec nouveau/',
+    });
+    agent = await spawn(t, newer);
+    await assert.rejects(agent.start(startOptions(newer.root)), { code: "unknown", message: "échec nouveau" });
+    const monitor = await agent.start(startOptions(newer.root, { source: { kind: "monitor", monitor: "0" } }));
+    assert.deepEqual(
+      monitor.warnings.map((w) => [w.code, w.message]),
+      [["unknown", "avertissement nouveau"]],
+    );
+    // Each answer went to its own command: the stop is answered by "finished".
+    assert.equal((await agent.stop()).code, 0);
+    await agent.quit();
+  },
+);
 
 test("a fatal start error rejects with its code and the non-fatal errors before it", limit, async (t) => {
   const made = tree(t, { fake: { FAKE_OBS_REFUSE: "source:wasapi_process_output_capture,encoder:obs_x264" } });
   const agent = await spawn(t, made);
-  const failed: AgentError = await agent.start(startOptions(made.root, { audio: { kind: "process", window: "w" } })).then(
-    () => assert.fail("the start succeeded"),
-    (error) => error,
-  );
+  const failed: AgentError = await agent
+    .start(startOptions(made.root, { audio: { kind: "process", window: "w" } }))
+    .then(
+      () => assert.fail("the start succeeded"),
+      (error) => error,
+    );
   assert.ok(failed instanceof AgentError);
   assert.equal(failed.code, "no-h264-encoder");
   assert.equal(failed.message, "aucun encodeur H.264 disponible");
-  assert.deepEqual(failed.warnings?.map((w) => w.code), ["application-sound-unavailable"]);
+  assert.deepEqual(
+    failed.warnings?.map((w) => w.code),
+    ["application-sound-unavailable"],
+  );
   // Nothing runs after a fatal error.
   await assert.rejects(agent.stop(), { code: "not-recording" });
   assert.deepEqual(await agent.quit(), { finished: null, code: 0 });
