@@ -85,62 +85,65 @@ test("a whole session: ready, start, stats, mask, save, stop and quit, each answ
   await assert.rejects(agent.stats(), { code: "agent-ended" });
 });
 
-test(
-  "non-fatal errors come with started; a message the client does not know is fatal unless started follows",
-  limit,
-  async (t) => {
-    const refusing = tree(t, { fake: { FAKE_OBS_REFUSE: "source:wasapi_process_output_capture,encoder:ffmpeg_aac" } });
-    let agent = await spawn(t, refusing);
-    const started = await agent.start(startOptions(refusing.root, { audio: { kind: "process", window: "w" } }));
-    assert.deepEqual(
-      started.warnings.map((w) => [w.code, w.message]),
-      [
-        ["application-sound-unavailable", "son du jeu seul indisponible : la vidéo sera muette"],
-        ["aac-encoder-unavailable", "encodeur AAC indisponible : la vidéo sera muette"],
-      ],
-    );
-    assert.ok(started.warnings[0] instanceof AgentError);
-    assert.equal((await agent.quit()).finished?.code, 0);
-
-    // A newer agent's messages, written where this agent writes its own.
-    const newer = tree(t, {
-      fake: { FAKE_OBS_REFUSE: "source:window_capture" },
-      output:
-        '/"event":"started"/i {"event":"error","message":"avertissement nouveau"}\ns/aucune source d.image disponible/échec nouveau/',
-    });
-    agent = await spawn(t, newer);
-    await assert.rejects(agent.start(startOptions(newer.root)), { code: "unknown", message: "échec nouveau" });
-    const monitor = await agent.start(startOptions(newer.root, { source: { kind: "monitor", monitor: "0" } }));
-    assert.deepEqual(
-      monitor.warnings.map((w) => [w.code, w.message]),
-      [["unknown", "avertissement nouveau"]],
-    );
-    // Each answer went to its own command: the stop is answered by "finished".
-    assert.equal((await agent.stop()).code, 0);
-    await agent.quit();
-  },
-);
-
-test("a fatal start error rejects with its code and the non-fatal errors before it", limit, async (t) => {
-  const made = tree(t, { fake: { FAKE_OBS_REFUSE: "source:wasapi_process_output_capture,encoder:obs_x264" } });
+test("a start's non-fatal errors come with started, or with the fatal error that ends it", limit, async (t) => {
+  const made = tree(t, {
+    fake: { FAKE_OBS_REFUSE: "source:wasapi_process_output_capture,encoder:ffmpeg_aac,encoder:jim_nvenc" },
+  });
   const agent = await spawn(t, made);
-  const failed: AgentError = await agent
-    .start(startOptions(made.root, { audio: { kind: "process", window: "w" } }))
-    .then(
-      () => assert.fail("the start succeeded"),
-      (error) => error,
-    );
-  assert.ok(failed instanceof AgentError);
-  assert.equal(failed.code, "no-h264-encoder");
-  assert.equal(failed.message, "aucun encodeur H.264 disponible");
+  const options = startOptions(made.root, { audio: { kind: "process", window: "w" } });
+  const started = await agent.start(options);
   assert.deepEqual(
-    failed.warnings?.map((w) => w.code),
-    ["application-sound-unavailable"],
+    started.warnings.map((w) => [w.code, w.message]),
+    [
+      ["application-sound-unavailable", "son du jeu seul indisponible : la vidéo sera muette"],
+      ["aac-encoder-unavailable", "encodeur AAC indisponible : la vidéo sera muette"],
+    ],
+  );
+  assert.ok(started.warnings[0] instanceof AgentError);
+  assert.equal((await agent.stop()).code, 0);
+
+  // An encoder the engine refuses, named: no fallback, the start fails after the sound's error.
+  const failed = await agent.start({ ...options, encoder: "jim_nvenc" }).catch((error: AgentError) => error);
+  assert.ok(failed instanceof AgentError);
+  assert.deepEqual(
+    [failed.code, failed.message, failed.warnings?.map((w) => w.code)],
+    ["no-h264-encoder", "aucun encodeur H.264 disponible", ["application-sound-unavailable"]],
   );
   // Nothing runs after a fatal error.
   await assert.rejects(agent.stop(), { code: "not-recording" });
   assert.deepEqual(await agent.quit(), { finished: null, code: 0 });
 });
+
+test(
+  "a newer agent's messages count by their place; a line that is not JSON is reported and skipped",
+  limit,
+  async (t) => {
+    // Lines this agent never writes, where it writes its own.
+    const made = tree(t, {
+      fake: { FAKE_OBS_REFUSE: "source:window_capture" },
+      output: [
+        '/"event":"started"/i {"event":"error","message":"avertissement nouveau"}',
+        '/"event":"started"/i Module de test: pas du JSON {',
+        "s/aucune source d.image disponible/échec nouveau/",
+      ].join("\n"),
+    });
+    const agent = await spawn(t, made);
+    await assert.rejects(agent.start(startOptions(made.root)), { code: "unknown", message: "échec nouveau" });
+    const reported = next(agent, "error");
+    const started = await agent.start(startOptions(made.root, { source: { kind: "monitor", monitor: "0" } }));
+    assert.deepEqual(
+      started.warnings.map((w) => [w.code, w.message]),
+      [["unknown", "avertissement nouveau"]],
+    );
+    assert.deepEqual(
+      [(await reported).code, (await reported).line],
+      ["unreadable-line", "Module de test: pas du JSON {"],
+    );
+    // Each answer went to its own command: the stop is answered by "finished".
+    assert.equal((await agent.stop()).code, 0);
+    assert.equal((await agent.quit()).code, 0);
+  },
+);
 
 test("an agent that dies mid-recording rejects what waits and what comes, and says so", limit, async (t) => {
   const made = tree(t, { fake: { FAKE_OBS_STOP_DELAY_MS: "60000" } });
@@ -155,19 +158,6 @@ test("an agent that dies mid-recording rejects what waits and what comes, and sa
   assert.deepEqual(await exit, { code: null, signal: "SIGKILL", bye: false });
   await assert.rejects(agent.save(), { code: "agent-exited" });
   await assert.rejects(agent.quit(), { code: "agent-exited" });
-});
-
-test("a line that is not JSON is reported and skipped", limit, async (t) => {
-  const made = tree(t, { output: '/"event":"started"/i Module de test: pas du JSON {' });
-  const agent = await spawn(t, made);
-  const reported = next(agent, "error");
-  const started = await agent.start(startOptions(made.root));
-  assert.equal(started.event, "started");
-  const error = await reported;
-  assert.equal(error.code, "unreadable-line");
-  assert.equal(error.line, "Module de test: pas du JSON {");
-  assert.equal((await agent.stats()).event, "stats");
-  await agent.quit();
 });
 
 test("a missed deadline ends the agent properly: input closed, the recording stopped", limit, async (t) => {
