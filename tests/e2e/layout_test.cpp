@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 
 namespace {
 
@@ -18,6 +19,24 @@ const std::vector<std::string> seven = {"win-capture", "win-wasapi", "obs-ffmpeg
 void write_file(const fs::path& path, const std::string& content = "x") {
     fs::create_directories(path.parent_path());
     std::ofstream(path, std::ios::binary) << content;
+}
+
+std::string read_file(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A fake engine as obs.dll, its version resource saying another version.
+void write_engine(const fs::path& to, const std::string& fake, uint16_t major, uint16_t minor,
+                  uint16_t patch) {
+    std::string bytes = read_file(fs::path(KALTO_FAKES_DIR) / fake / (fake + ".dll"));
+    // VS_FIXEDFILEINFO: its signature, its own version, then the file's.
+    size_t at = bytes.find("\xBD\x04\xEF\xFE");
+    ASSERT_NE(at, std::string::npos);
+    for (auto [offset, value] : {std::pair{8, major << 16 | minor}, {12, patch << 16}})
+        for (int i = 0; i < 4; ++i)
+            bytes[at + offset + i] = static_cast<char>(value >> (8 * i));
+    write_file(to, bytes);
 }
 
 // A stock installation: the fake engine as obs.dll, the muxer and libraries beside
@@ -61,6 +80,10 @@ LayoutRun run_layout(const std::string& arguments) {
 
 std::string quoted(const fs::path& path) {
     return "\"" + path.string() + "\"";
+}
+
+bool says(const LayoutRun& run, const std::string& text) {
+    return run.output.find(text) != std::string::npos;
 }
 
 std::vector<std::string> listing(const fs::path& root) {
@@ -125,6 +148,34 @@ TEST(Layout, MissingModulesAndASecondRunAfterOneIsRemoved) {
     EXPECT_FALSE(fs::exists(target / "bin" / "64bit" / "avcodec-61.dll"));
     EXPECT_TRUE(fs::exists(target / "bin" / "64bit" / "kalto-obs.exe"));
     EXPECT_TRUE(fs::exists(target / "bin" / "64bit" / "mine.txt"));
+}
+
+TEST(Layout, TheEngineIsJudgedByWhatItExports) {
+    fs::path base = fresh_folder("engine");
+    fs::path obs = stock_installation(base, seven);
+    fs::path engine = obs / "bin" / "64bit" / "obs.dll";
+    fs::path target = base / "R";
+    // Built from a checkout without tags, libobs 31 says 27.2.0.
+    write_engine(engine, "fake_obs", 27, 2, 0);
+    LayoutRun untagged = run_layout(quoted(target) + " " + quoted(obs));
+    EXPECT_EQ(untagged.code, 0) << untagged.output;
+    EXPECT_TRUE(says(untagged, "libobs 27.2.0")) << untagged.output;
+    EXPECT_TRUE(says(untagged, "avertissement : obs.dll se dit libobs 27.2.0, mais exporte "
+                               "obs_add_raw_video_callback2"))
+        << untagged.output;
+
+    fs::remove_all(target);
+    write_engine(engine, "fake_obs_v29", 29, 1, 3);
+    LayoutRun old = run_layout(quoted(target) + " " + quoted(obs));
+    EXPECT_EQ(old.code, 3) << old.output;
+    EXPECT_TRUE(says(old, "moteur 29.1.3 trop ancien")) << old.output;
+    write_engine(engine, "fake_obs_v29", 31, 1, 1);
+    LayoutRun incomplete = run_layout(quoted(target) + " " + quoted(obs));
+    EXPECT_EQ(incomplete.code, 3) << incomplete.output;
+    EXPECT_TRUE(says(incomplete, "n'exporte pas obs_add_raw_video_callback2")) << incomplete.output;
+    write_file(engine, "not a library");
+    EXPECT_EQ(run_layout(quoted(target) + " " + quoted(obs)).code, 3);
+    EXPECT_FALSE(fs::exists(target));
 }
 
 TEST(Layout, UnwritableTargetAndTheInstallerRecord) {

@@ -1,6 +1,7 @@
 // kalto-obs-layout: makes the agent's tree from an installed OBS Studio, and
 // brings it up to date after each OBS Studio update.
 //   kalto-obs-layout.exe <target folder> [<OBS Studio folder>]
+#include "engine_check.h"
 #include "layout.h"
 #include "obs_install.h"
 
@@ -83,16 +84,15 @@ int wmain(int argc, wchar_t** argv) {
         return fail(usage_error, "le dossier cible et celui d'OBS Studio doivent être distincts "
                                  "(l'un est dans l'autre)");
 
-    auto version = library_version(engine);
-    if (!version)
-        return fail(engine_refused, "version du moteur illisible dans " + text(engine));
-    std::string version_text = std::to_string(version->major) + "." +
-                               std::to_string(version->minor) + "." +
-                               std::to_string(version->patch);
-    say("moteur : libobs " + version_text + " (" + text(obs) + ")");
-    if (version->major < 30)
-        return fail(engine_refused, "moteur " + version_text +
-                                        " trop ancien : il faut OBS Studio 30 ou plus récent");
+    EngineCheck engine_check = check_engine(engine);
+    if (!engine_check.version.empty())
+        say("moteur : libobs " + engine_check.version + " (" + text(obs) + ")");
+    if (!engine_check.accepted)
+        return fail(engine_refused, engine_check.refusal);
+    if (!engine_check.warning.empty()) {
+        std::fflush(stdout);
+        std::fputs(("avertissement : " + engine_check.warning + "\n").c_str(), stderr);
+    }
 
     // A folder in use is not ours to fill: R is empty, or a tree this program made.
     if (fs::exists(target, error) && !fs::is_empty(target, error) &&
