@@ -86,24 +86,13 @@ bool same_spelling(const fs::path& a, const fs::path& b) {
 // A copy of the installation's file, unchanged since it was made: its time
 // is the source's. Never the installation's file itself (a hard link).
 bool reusable(const fs::path& old, const fs::path& source, LayoutMode mode) {
-    std::error_code error;
+    auto was = file_facts(old), is = file_facts(source);
+    if (!was || !is)
+        return false;
+    const bool same_file = was->volume == is->volume && was->index == is->index;
     if (mode == LayoutMode::links)
-        return fs::equivalent(old, source, error);
-    if (fs::equivalent(old, source, error) || error)
-        return false;
-    return fs::file_size(old, error) == fs::file_size(source, error) && !error &&
-           fs::last_write_time(old, error) == fs::last_write_time(source, error) && !error;
-}
-
-// A copy keeps its source's time, for the next run to compare.
-bool copy_with_time(const fs::path& source, const fs::path& target) {
-    std::error_code error;
-    if (!fs::copy_file(source, target, fs::copy_options::none, error))
-        return false;
-    auto time = fs::last_write_time(source, error);
-    if (!error)
-        fs::last_write_time(target, time, error);
-    return true;
+        return same_file;
+    return !same_file && was->size == is->size && was->written == is->written;
 }
 
 bool hard_link(const fs::path& existing, const fs::path& link) {
@@ -210,7 +199,7 @@ void build(const fs::path& fresh, const fs::path& target, const Plan& plan, cons
             ++report.reused;
         else if (mode == LayoutMode::links && hard_link(source, file))
             ++report.linked;
-        else if (copy_with_time(source, file))
+        else if (copy_file_as_is(source, file))
             ++report.copied;
         else
             report.failed.push_back(target / relative);
@@ -221,7 +210,7 @@ void build(const fs::path& fresh, const fs::path& target, const Plan& plan, cons
     for (const fs::path& relative : old.your_files) {
         fs::create_directories((fresh / relative).parent_path(), error);
         if (hard_link(target / relative, fresh / relative) ||
-            copy_with_time(target / relative, fresh / relative))
+            copy_file_as_is(target / relative, fresh / relative))
             ++report.kept_yours;
         else
             report.failed.push_back(target / relative);

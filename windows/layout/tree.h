@@ -26,6 +26,18 @@ std::optional<std::vector<TreeEntry>> list_tree(const std::filesystem::path& roo
 
 bool is_reparse_point(const std::filesystem::path& path);
 
+// What tells a file from another, and a copy's state from its source's: one
+// open, where std::filesystem takes several.
+struct FileFacts {
+    uint64_t volume = 0, index = 0; // the same for every hard link to the file
+    uint64_t size = 0, written = 0;
+};
+std::optional<FileFacts> file_facts(const std::filesystem::path& path);
+
+// Copies a file, never over another. The copy keeps the source's time to the
+// last digit, for a later run to tell it unchanged.
+bool copy_file_as_is(const std::filesystem::path& source, const std::filesystem::path& copy);
+
 // Removes `root` and everything in it. Each entry is opened without following
 // a reparse point, checked to lie inside `root` as found on disk, and removed
 // through that handle: a junction is removed itself, never what it points

@@ -106,6 +106,27 @@ bool is_reparse_point(const fs::path& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
+std::optional<FileFacts> file_facts(const fs::path& path) {
+    HANDLE handle = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return std::nullopt;
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool read = GetFileInformationByHandle(handle, &info);
+    CloseHandle(handle);
+    if (!read)
+        return std::nullopt;
+    auto wide = [](DWORD high, DWORD low) { return uint64_t{high} << 32 | low; };
+    return FileFacts{info.dwVolumeSerialNumber, wide(info.nFileIndexHigh, info.nFileIndexLow),
+                     wide(info.nFileSizeHigh, info.nFileSizeLow),
+                     wide(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime)};
+}
+
+bool copy_file_as_is(const fs::path& source, const fs::path& copy) {
+    return CopyFileW(source.c_str(), copy.c_str(), TRUE);
+}
+
 bool remove_tree(const fs::path& root) {
     // Where `root` is on disk, through a handle without the right to delete:
     // Windows lists a folder only if every handle on it shares that right.
