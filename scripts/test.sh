@@ -32,6 +32,8 @@ leg schemas python3 tests/schema/check_protocol.py docs build/default/protocol-l
 # The same schemas as Node controllers compile them: Ajv 8 in strict mode, pinned by its lock file.
 ajv_check() { (cd tests/schema/ajv && npm ci --no-audit --no-fund && node check.js ../../../docs); }
 leg ajv ajv_check
+# The Node client (clients/node): its types against the schemas, its tests on this build's agent, its package.
+leg node bash clients/node/test.sh
 # The Debian package, installed with apt, records a session with the example controller.
 leg package bash scripts/package-smoke.sh
 leg asan cmake --workflow --preset asan

@@ -104,6 +104,7 @@ void stop_video_thread() {
         video_thread.join();
 }
 
+#ifndef FAKE_OMIT_RAW_VIDEO2
 FAKE_EXPORT void obs_add_raw_video_callback2(const video_scale_info* conversion, uint32_t divisor,
                                              raw_video_callback_t callback, void* param) {
     journal(std::string("obs_add_raw_video_callback2 ") + (conversion ? "conversion" : "null") +
@@ -111,6 +112,7 @@ FAKE_EXPORT void obs_add_raw_video_callback2(const video_scale_info* conversion,
     std::lock_guard<std::mutex> guard(callbacks_lock);
     callbacks.push_back({callback, param, divisor ? divisor : 1});
 }
+#endif
 
 #ifdef FAKE_RAW_VIDEO_THROUGH_V2
 // As libobs 30 does it: the older entry point is the newer one with divisor 1,

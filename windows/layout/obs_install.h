@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <optional>
+#include <string>
 
 // The folder the OBS Studio installer records: the default value of
 // HKLM\SOFTWARE\OBS Studio (64-bit view first).
@@ -19,3 +20,5 @@ std::optional<EngineVersion> library_version(const std::filesystem::path& librar
 std::filesystem::path own_folder();
 // Console output as UTF-8, for the messages' accents.
 void use_utf8_console();
+// A path as UTF-8 for a message, whatever its name holds.
+std::string path_text(const std::filesystem::path& path);

@@ -56,3 +56,14 @@ std::filesystem::path own_folder() {
 void use_utf8_console() {
     SetConsoleOutputCP(CP_UTF8);
 }
+
+std::string path_text(const std::filesystem::path& path) {
+    // Unlike std::filesystem's conversions, a lone surrogate becomes U+FFFD instead of throwing.
+    const std::wstring& wide = path.native();
+    int size = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr,
+                                   0, nullptr, nullptr);
+    std::string text(static_cast<size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), text.data(), size,
+                        nullptr, nullptr);
+    return text;
+}

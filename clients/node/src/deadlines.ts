@@ -1,0 +1,34 @@
+// The longest silences the reference allows before a controller concludes that
+// something is wrong (its section "Faults, silences and ending the agent").
+
+export interface Deadlines {
+  // Milliseconds.
+  ready: number; // "ready" after the start of the process
+  start: number; // the answer to "start"
+  answer: number; // "stats", an error, or a mask taking effect
+  saved: number; // "saved" after "save"
+  stopPerOutput: number; // "finished" after "stop": this much per output of the recording,
+  stopMargin: number; // plus this
+  bye: number; // "bye" after "quit"; the agent is killed after it
+}
+
+export const defaultDeadlines: Deadlines = {
+  ready: 30_000,
+  start: 30_000,
+  answer: 10_000,
+  saved: 30_000,
+  stopPerOutput: 20_000,
+  stopMargin: 5_000,
+  bye: 60_000,
+};
+
+// How many outputs a recording of this mode has: the stop waits up to 20 s for each.
+export function outputCount(mode: string | null): number {
+  if (mode === "both") return 2;
+  return mode === "file" || mode === "replay" ? 1 : 0;
+}
+
+// 25 s for one output, 45 s for two, as the reference allows.
+export function stopDeadline(deadlines: Deadlines, mode: string | null): number {
+  return deadlines.stopPerOutput * outputCount(mode) + deadlines.stopMargin;
+}
