@@ -51,19 +51,6 @@ class WineEnvironment : public ::testing::Environment {
 
 const auto* environment = ::testing::AddGlobalTestEnvironment(new WineEnvironment);
 
-// The engine was built from a checkout without tags: its version resource says
-// 27.2.0. Until the layout program reads the version another way, the copy says
-// 31.1.1 in its fixed file information (file and product versions).
-void say_version_31(const std::string& path) {
-    std::fstream dll(path, std::ios::in | std::ios::out | std::ios::binary);
-    std::string bytes((std::istreambuf_iterator<char>(dll)), std::istreambuf_iterator<char>());
-    std::size_t at = bytes.find(std::string("\xbd\x04\xef\xfe", 4));
-    ASSERT_NE(at, std::string::npos) << "no VS_FIXEDFILEINFO in " << path;
-    const std::uint32_t versions[] = {31u << 16 | 1, 1u << 16, 31u << 16 | 1, 1u << 16};
-    dll.seekp(static_cast<std::streamoff>(at + 8));
-    dll.write(reinterpret_cast<const char*>(versions), sizeof versions);
-}
-
 // A stock OBS Studio folder from the engine's files, with the stand-in
 // libobs-winrt.dll that Wine needs (the real one aborts there).
 std::string stock_installation() {
@@ -80,7 +67,6 @@ std::string stock_installation() {
     copy(engine / "data" / "obs-plugins", obs + "/data/obs-plugins");
     fs::copy_file(KALTO_WINE_PROGRAMS "/libobs-winrt.dll", obs + "/bin/64bit/libobs-winrt.dll",
                   fs::copy_options::overwrite_existing);
-    say_version_31(obs + "/bin/64bit/obs.dll");
     return obs;
 }
 
