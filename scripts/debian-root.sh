@@ -5,6 +5,10 @@
 # /var/cache/kalto-obs/<name>; later runs reuse it and only add the packages it
 # lacks. In the root: the ABI check, the real-engine suite, the schema check,
 # then the Debian package, built there, installed with apt and smoked.
+# The debian13 root also runs the Windows agent on OBS Studio's own Windows
+# engine under Wine 10: the engine comes from the npm package noobs@0.0.184
+# (its package/dist only, checked against its integrity and kept in
+# /var/cache/kalto-obs), the Windows programs from this machine's MinGW build.
 # Needs root and a mount and PID namespace (CAP_SYS_ADMIN): everything started
 # in the root ends with the run.
 # Usage: scripts/debian-root.sh <debian13|testing> [ctest arguments]
@@ -106,6 +110,51 @@ if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
         tar --null -T - --ignore-failed-read -cf - 2>/dev/null | tar -C "$root/kalto/src" -xf -
 else
     tar --exclude=./build -cf - . | tar -C "$root/kalto/src" -xf -
+fi
+
+# OBS Studio's Windows engine (obs-studio 63206664e, 31.1.1 + 4): the engine's files
+# of the npm package only, never its addon nor its code.
+engine_package=noobs@0.0.184
+engine_integrity=sha512-PGbG2LPtj9EP3SJDziTvHj4VLjkhgOdtJHF4ovwHnE0v7BWeznvMpZ4RSBxmmeMNu0B3cXUvwZlLkSExhoma7g==
+windows_engine() {
+    local cache=$roots/noobs-0.0.184 work
+    if [ ! -f "$cache/.complete" ]; then
+        command -v npm >/dev/null || {
+            echo "npm is needed to fetch $engine_package (scripts/install-deps.sh installs it)" >&2
+            return 1
+        }
+        work=$(mktemp -d)
+        (cd "$work" && npm pack --silent "$engine_package" >/dev/null) || {
+            rm -rf "$work"
+            echo "$engine_package cannot be fetched from the npm registry" >&2
+            return 1
+        }
+        if [ "sha512-$(openssl dgst -sha512 -binary "$work"/noobs-0.0.184.tgz | base64 -w0)" != "$engine_integrity" ]; then
+            rm -rf "$work"
+            echo "$engine_package does not match its integrity $engine_integrity" >&2
+            return 1
+        fi
+        rm -rf "$cache"
+        mkdir -p "$cache"
+        tar -xzf "$work"/noobs-0.0.184.tgz -C "$cache" --strip-components=2 \
+            --exclude=package/dist/noobs.node package/dist
+        rm -rf "$work"
+        touch "$cache/.complete"
+    fi
+    cp -al "$cache" "$root/kalto/windows-engine"
+    rm -f "$root/kalto/windows-engine/.complete"
+    # The Windows programs, cross-compiled here (the windows leg has built them already).
+    [ -f build/windows/CMakeCache.txt ] || cmake --preset windows >/dev/null
+    cmake --build --preset windows --target kalto-obs kalto-obs-layout winrt_stand_in teinte >/dev/null
+    mkdir -p "$root/kalto/windows-programs"
+    cp build/windows/kalto-obs.exe build/windows/kalto-obs-layout.exe \
+        build/windows/wine-programs/teinte.exe build/windows/wine-programs/libobs-winrt.dll \
+        "$root/kalto/windows-programs/"
+}
+if [ "$name" = debian13 ] && [ "${1:-}" != bench ]; then
+    begin=$SECONDS
+    windows_engine
+    echo "=== Windows engine and programs for the root: $((SECONDS - begin)) s"
 fi
 
 # The whole run in a mount and PID namespace of its own: its mounts and every

@@ -3,7 +3,8 @@
 # build (real engine included), the same suites under AddressSanitizer and
 # UBSan, the fake-engine suites under ThreadSanitizer, fuzzing, the Windows
 # build under Wine, then the real-engine suite again on libobs 30 (Debian 13)
-# and libobs 32 (Debian testing), each in a Debian root of its own.
+# and libobs 32 (Debian testing), each in a Debian root of its own; the Debian 13
+# root also runs the Windows agent on OBS Studio's own Windows engine under Wine 10.
 # Each leg prints what it runs and how long it took.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -59,9 +60,10 @@ leg windows windows
 
 # The engines our users run: libobs 30 (Debian 13) and 32 (Debian testing), each
 # in a root of its own: the ABI check, the real-engine suite, the schema check
-# and a Debian package built, installed and smoked there.
+# and a Debian package built, installed and smoked there. In the Debian 13 root,
+# Wine 10 runs the Windows programs built above on OBS Studio's Windows engine.
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
-leg "libobs 30 (Debian 13)" $sudo bash scripts/debian-root.sh debian13
+leg "libobs 30 and the Windows engine under Wine 10 (Debian 13)" $sudo bash scripts/debian-root.sh debian13
 leg "libobs 32 (Debian testing)" $sudo bash scripts/debian-root.sh testing
 echo "=== all tests passed in $((SECONDS - started)) s"

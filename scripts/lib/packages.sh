@@ -9,6 +9,9 @@ build_test_packages=(
     pulseaudio pulseaudio-utils pipewire pipewire-pulse wireplumber dbus-daemon
     xvfb x11-utils ffmpeg python3 python3-jsonschema
 )
+# The Debian 13 root only: OBS Studio's Windows engine under Wine 10 (Wine 8, Debian 12's,
+# cannot start its Direct3D 11).
+wine_packages=(wine wine64)
 # The host only: the format check, the Windows build under Wine, the sanitizers and fuzzing.
 host_packages=(
     clang-format g++-mingw-w64-x86-64 mingw-w64-tools wine64 wine googletest

@@ -3,6 +3,7 @@
 #include "main/command_loop.h"
 #include "main/line_reader.h"
 #include "platform/platform.h"
+#include "protocol/event_writer.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -10,9 +11,8 @@
 
 int main() {
     platform::limit_allocator_arenas();
-    platform::prepare_standard_streams();
+    set_event_stream(platform::prepare_standard_streams());
     if (int failure = bring_up()) {
-        std::fflush(stdout);
         std::fflush(stderr);
         // The engine is left as it is: no shutdown, no unload.
         std::_Exit(failure);

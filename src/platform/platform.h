@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 #include <string>
 
 // Every operating-system call of the agent goes through this interface; one
@@ -16,7 +17,10 @@ extern const char* const graphics_failure_name;  // "Direct3D 11" / "OpenGL"
 extern const char path_separator;
 
 // Binary standard streams, and a closed standard output that never kills us.
-void prepare_standard_streams();
+// Standard output is the events' alone: the stream returned writes to it, and
+// what anything else in the process prints there (plug-ins of the engine do)
+// goes to standard error instead.
+std::FILE* prepare_standard_streams();
 
 bool environment_has(const char* name);
 void declare_dpi_awareness();

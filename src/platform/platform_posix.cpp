@@ -7,6 +7,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <filesystem>
 #include <malloc.h>
 #include <poll.h>
@@ -23,9 +24,19 @@ const char* const library_failure_prefix = "obs.so introuvable ou incomplète : 
 const char* const graphics_failure_name = "OpenGL";
 const char path_separator = '/';
 
-void prepare_standard_streams() {
+std::FILE* prepare_standard_streams() {
     // A controller that stops reading must not kill the agent with SIGPIPE.
     std::signal(SIGPIPE, SIG_IGN);
+    // Not inherited: the engine's helper processes must not hold the controller's pipe open.
+    int events = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+    std::FILE* stream = events < 0 ? nullptr : fdopen(events, "w");
+    if (!stream) {
+        if (events >= 0)
+            close(events);
+        return stdout;
+    }
+    dup2(STDERR_FILENO, STDOUT_FILENO);
+    return stream;
 }
 
 bool environment_has(const char* name) {

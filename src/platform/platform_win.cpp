@@ -49,11 +49,29 @@ template <class Function> Function system_function(const wchar_t* library, const
 
 } // namespace
 
-void prepare_standard_streams() {
+std::FILE* prepare_standard_streams() {
     // No "\r" may reach the controller, and "\r\n" input is handled by the reader.
     _setmode(_fileno(stdin), _O_BINARY);
     _setmode(_fileno(stdout), _O_BINARY);
     _setmode(_fileno(stderr), _O_BINARY);
+    int events = _dup(_fileno(stdout));
+    std::FILE* stream = events < 0 ? nullptr : _fdopen(events, "wb");
+    if (!stream) {
+        if (events >= 0)
+            _close(events);
+        return stdout;
+    }
+    // Not inherited: the engine's helper processes must not hold the controller's pipe open.
+    SetHandleInformation(reinterpret_cast<HANDLE>(_get_osfhandle(events)), HANDLE_FLAG_INHERIT, 0);
+    // The handle that C runtimes loaded later (the engine's) take as their standard output.
+    SetStdHandle(STD_OUTPUT_HANDLE, GetStdHandle(STD_ERROR_HANDLE));
+    // Then our own C runtime's. This closes the original handle, so that a C runtime
+    // starting later cannot take it from the handles a controller may pass at start
+    // (libuv does) and falls back to the one above. Where standard output and error
+    // are one handle, closing it would close standard error as well: nothing to part.
+    if (_get_osfhandle(_fileno(stdout)) != _get_osfhandle(_fileno(stderr)))
+        _dup2(_fileno(stderr), _fileno(stdout));
+    return stream;
 }
 
 bool environment_has(const char* name) {

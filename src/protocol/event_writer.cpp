@@ -14,6 +14,8 @@ std::mutex& output_lock() {
     return *lock;
 }
 
+std::FILE* event_stream = stdout;
+
 std::string scalar_text(const nlohmann::json& value) {
     return value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
@@ -66,8 +68,12 @@ void emit_event(nlohmann::json event) {
     }
     std::lock_guard<std::mutex> guard(output_lock());
     // fwrite takes the stream's own lock inside ours.
-    std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fflush(stdout);
+    std::fwrite(line.data(), 1, line.size(), event_stream);
+    std::fflush(event_stream);
+}
+
+void set_event_stream(std::FILE* stream) {
+    event_stream = stream;
 }
 
 void emit_error(std::string_view message) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdio>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
@@ -7,7 +8,10 @@
 // The compact one-line form of an event, line feed included.
 std::string format_event_line(const nlohmann::json& event);
 
-// Writes one event line on standard output and flushes it. Callable from any
+// Where events go, standard output until it is set; set once, before any thread.
+void set_event_stream(std::FILE* stream);
+
+// Writes one event line on the event stream and flushes it. Callable from any
 // thread; lines never interleave. Failures to write are dropped.
 void emit_event(nlohmann::json event);
 

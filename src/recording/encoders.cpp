@@ -48,11 +48,11 @@ std::vector<std::string> video_encoder_candidates(const std::vector<std::string>
     return candidates;
 }
 
-std::optional<VideoEncoder> select_video_encoder(const std::vector<std::string>& offered,
-                                                 const std::optional<std::string>& requested,
-                                                 std::uint32_t bitrate) {
+std::optional<VideoEncoder> create_video_encoder(const std::vector<std::string>& candidates,
+                                                 std::size_t& next, std::uint32_t bitrate) {
     const EngineApi& api = engine();
-    for (const std::string& id : video_encoder_candidates(offered, requested)) {
+    while (next < candidates.size()) {
+        const std::string& id = candidates[next++];
         obs_data_t* settings = build_settings(h264_settings(id, bitrate));
         std::string engine_id = to_engine_text(id);
         obs_encoder_t* encoder =
@@ -64,6 +64,20 @@ std::optional<VideoEncoder> select_video_encoder(const std::vector<std::string>&
         }
     }
     return std::nullopt;
+}
+
+bool video_encoder_set_up(obs_encoder_t* encoder) {
+    // Outside the table: looked up once, on the main thread.
+    using GetExtraData = bool (*)(const obs_encoder_t*, std::uint8_t**, std::size_t*);
+    static auto get_extra_data =
+        reinterpret_cast<GetExtraData>(engine_optional_entry("obs_encoder_get_extra_data"));
+    std::uint8_t* headers = nullptr;
+    std::size_t size = 0;
+    return !get_extra_data || get_extra_data(encoder, &headers, &size);
+}
+
+std::string unusable_encoder_message(const std::string& id, const std::string& engine_text) {
+    return "encodeur " + id + " inutilisable : " + engine_text;
 }
 
 obs_encoder_t* create_aac_encoder() {

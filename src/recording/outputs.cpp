@@ -3,6 +3,7 @@
 #include "api/engine_api.h"
 #include "api/engine_text.h"
 #include "protocol/event_writer.h"
+#include "recording/encoders.h"
 #include "recording/release.h"
 
 #include <memory>
@@ -23,17 +24,14 @@ OutputSignalContext* new_signal_context(obs_output_t* output,
     return contexts->back().get();
 }
 
-// Stops and releases what this start had started, then the rest.
-void unwind_outputs(std::vector<RunningOutput>& started,
-                    const std::vector<obs_encoder_t*>& encoders,
-                    const std::vector<obs_source_t*>& sources) {
+// Stops and releases what this start had started.
+void unwind_outputs(std::vector<RunningOutput>& started) {
     const EngineApi& api = engine();
     for (RunningOutput& running : started) {
         api.obs_output_stop(running.output);
         api.obs_output_release(running.output);
     }
     started.clear();
-    release_sources_and_encoders(sources, encoders);
 }
 
 } // namespace
@@ -72,8 +70,7 @@ std::vector<OutputSpec> plan_outputs(const Start& start) {
     return {};
 }
 
-OutputsResult start_outputs(const Start& start, const std::vector<obs_encoder_t*>& encoders,
-                            const std::vector<obs_source_t*>& sources) {
+OutputsResult start_outputs(const Start& start, const std::vector<obs_encoder_t*>& encoders) {
     const EngineApi& api = engine();
     std::vector<RunningOutput> started;
     for (const OutputSpec& spec : plan_outputs(start)) {
@@ -81,8 +78,8 @@ OutputsResult start_outputs(const Start& start, const std::vector<obs_encoder_t*
         obs_output_t* output = api.obs_output_create(spec.id, spec.name, settings, nullptr);
         api.obs_data_release(settings);
         if (!output) {
-            unwind_outputs(started, encoders, sources);
-            return {std::nullopt, std::string("sortie ") + spec.id + " indisponible"};
+            unwind_outputs(started);
+            return {std::nullopt, std::string("sortie ") + spec.id + " indisponible", false, {}};
         }
         api.obs_output_set_video_encoder(output, encoders[0]);
         if (encoders.size() > 1)
@@ -97,9 +94,11 @@ OutputsResult start_outputs(const Start& start, const std::vector<obs_encoder_t*
 
         if (!api.obs_output_start(output)) {
             std::string reason = from_engine_text(api.obs_output_get_last_error(output));
+            // Asked before the release: the encoder may be set up for this output only.
+            bool encoder_unusable = !video_encoder_set_up(encoders[0]);
             api.obs_output_release(output);
-            unwind_outputs(started, encoders, sources);
-            return {std::nullopt, "démarrage refusé : " + reason};
+            unwind_outputs(started);
+            return {std::nullopt, "démarrage refusé : " + reason, encoder_unusable, reason};
         }
         started.push_back(RunningOutput{output, Receiver<StopReport>(channel), spec.replay});
     }
@@ -112,7 +111,7 @@ OutputsResult start_outputs(const Start& start, const std::vector<obs_encoder_t*
             result.file_output = running.output;
     }
     result.outputs = std::move(started);
-    return {std::move(result), std::string()};
+    return {std::move(result), std::string(), false, {}};
 }
 
 void on_output_stop(void* data, calldata_t* params) {

@@ -48,18 +48,22 @@ struct StartedOutputs {
     obs_output_t* replay_output = nullptr;
 };
 
-// Started outputs, or the failure message once everything is released.
+// Started outputs, or the failure message once every output of this start is
+// released; the sources and encoders are the caller's to release.
 struct OutputsResult {
     std::optional<StartedOutputs> started;
     std::string failure;
+    // An output refused to start because its H.264 encoder could not set itself
+    // up; the engine's text about it.
+    bool encoder_unusable = false;
+    std::string engine_text;
 };
 
 // The replay buffer's folder in mode "both": `replayDir`, else the recording file's folder.
 std::string replay_folder(const std::optional<std::string>& replay_dir, const std::string& path);
 std::vector<OutputSpec> plan_outputs(const Start& start);
 
-OutputsResult start_outputs(const Start& start, const std::vector<obs_encoder_t*>& encoders,
-                            const std::vector<obs_source_t*>& sources);
+OutputsResult start_outputs(const Start& start, const std::vector<obs_encoder_t*>& encoders);
 
 void on_output_stop(void* context, calldata_t* data);
 void on_replay_saved(void* context, calldata_t* data);

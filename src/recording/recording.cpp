@@ -74,7 +74,10 @@ std::optional<Recording> start_recording(Start start) {
     if (obs_source_t* sound = create_audio_capture(start.audio))
         recording.sources.push_back(sound);
 
-    auto h264 = select_video_encoder(list_encoder_types(), start.encoder, start.bitrate);
+    std::vector<std::string> h264_ids =
+        video_encoder_candidates(list_encoder_types(), start.encoder);
+    std::size_t next_h264 = 0;
+    auto h264 = create_video_encoder(h264_ids, next_h264, start.bitrate);
     if (!h264) {
         release_sources_and_encoders(recording.sources, {});
         emit_error("aucun encodeur H.264 disponible");
@@ -85,8 +88,21 @@ std::optional<Recording> start_recording(Start start) {
     if (obs_encoder_t* aac = create_aac_encoder())
         recording.encoders.push_back(aac);
 
-    OutputsResult outputs = start_outputs(start, recording.encoders, recording.sources);
+    OutputsResult outputs = start_outputs(start, recording.encoders);
+    // An encoder that cannot encode gives way to the next candidate: the agent's
+    // own choice only, since a named encoder is the one candidate.
+    while (!outputs.started && outputs.encoder_unusable) {
+        auto next = create_video_encoder(h264_ids, next_h264, start.bitrate);
+        if (!next)
+            break;
+        emit_error(unusable_encoder_message(recording.encoder, outputs.engine_text));
+        api.obs_encoder_release(recording.encoders[0]);
+        recording.encoders[0] = next->encoder;
+        recording.encoder = next->id;
+        outputs = start_outputs(start, recording.encoders);
+    }
     if (!outputs.started) {
+        release_sources_and_encoders(recording.sources, recording.encoders);
         emit_error(outputs.failure);
         return std::nullopt;
     }

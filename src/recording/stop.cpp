@@ -7,10 +7,24 @@
 #include "recording/release.h"
 #include "recording/stats.h"
 
+#include <chrono>
+#include <thread>
+
 namespace {
 
 const char* const forced_stop = "arrêt forcé après 20 s";
 const char* const no_output = "aucune sortie";
+
+// The engine raises "stop" before its own thread has finished ending the
+// output, and releasing the output in between can wait for ever (the end is
+// reset as it is signalled). Waits, up to `until`, for the output to be
+// inactive; an engine without the entry point to tell is not waited for.
+void wait_until_ended(obs_output_t* output, std::chrono::steady_clock::time_point until) {
+    using Active = bool (*)(const obs_output_t*);
+    static auto active = reinterpret_cast<Active>(engine_optional_entry("obs_output_active"));
+    while (active && active(output) && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+}
 
 } // namespace
 
@@ -26,10 +40,12 @@ void stop_recording(Recording recording) {
     StopReport outcome{-1, no_output};
     for (std::size_t i = 0; i < recording.outputs.size(); ++i) {
         RunningOutput& running = recording.outputs[i];
+        auto until = std::chrono::steady_clock::now() + output_stop_wait;
         auto received = running.stop_reports.receive_for(output_stop_wait);
         StopReport result{-1, forced_stop};
         if (received.item) {
             result = std::move(*received.item);
+            wait_until_ended(running.output, until);
         } else {
             api.obs_output_force_stop(running.output);
         }

@@ -25,6 +25,10 @@ struct AgentOptions {
     std::string working_directory;
     // An installed tree to run as it is, instead of a tree made for the test.
     std::string installed_root;
+    // A program the agent is started through, such as {"wine"} (POSIX only), and the
+    // agent's file name in the tree's bin/64bit.
+    std::vector<std::string> launcher;
+    std::string executable = test_platform::agent_file;
 };
 
 class AgentProcess {

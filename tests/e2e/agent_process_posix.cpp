@@ -86,7 +86,13 @@ AgentProcess::AgentProcess(AgentOptions options) : shared_(new Shared) {
 
     std::string cwd =
         options.working_directory.empty() ? root_ + "/tmp" : options.working_directory;
-    std::string exe = (bin / test_platform::agent_file).string();
+    std::string exe = (bin / options.executable).string();
+    std::vector<std::string> args = options.launcher;
+    args.push_back(exe);
+    std::vector<char*> argv;
+    for (std::string& arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
 
     int in[2], out[2], err[2];
     if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC))
@@ -98,8 +104,7 @@ AgentProcess::AgentProcess(AgentOptions options) : shared_(new Shared) {
         dup2(err[1], 2);
         if (chdir(cwd.c_str()) != 0)
             _exit(126);
-        char* argv[] = {exe.data(), nullptr};
-        execve(exe.c_str(), argv, envp.data());
+        execvpe(argv[0], argv.data(), envp.data());
         _exit(127);
     }
     close(in[0]);

@@ -117,7 +117,7 @@ AgentProcess::AgentProcess(AgentOptions options) : shared_(new Shared) {
     startup.hStdInput = in_read;
     startup.hStdOutput = out_write;
     startup.hStdError = err_write;
-    std::wstring exe = (bin / test_platform::agent_file).wstring();
+    std::wstring exe = (bin / options.executable).wstring();
     std::wstring command = L"\"" + exe + L"\"";
     std::wstring cwd =
         wide(options.working_directory.empty() ? root_ + "\\tmp" : options.working_directory);

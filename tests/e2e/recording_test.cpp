@@ -98,7 +98,9 @@ TEST(Recording, EachModeStartsAndFinishes) {
 }
 
 TEST(Recording, StopReleasesInTheFixedOrder) {
-    auto agent = ready_agent();
+    // Each output ends a while after its "stop", as the engine's own thread ends it:
+    // released before then, the engine would wait for ever.
+    auto agent = ready_agent({.env = {{"FAKE_OBS_ACTIVE_AFTER_STOP_MS", "300"}}});
     agent->send(start_line({{"mode", "both"}, {"audio", {{"kind", "desktop"}}}}));
     agent->expect_event("started");
     agent->send(R"({"cmd":"quit"})");
@@ -308,6 +310,83 @@ TEST(Recording, EncoderChoice) {
                                                 "obs_set_output_source 0 null",
                                                 "obs_set_output_source 1 null",
                                                 "obs_source_release S1", "obs_source_release S2"}));
+        }
+        expect_no_misuse(*agent);
+    }
+}
+
+// An encoder the engine lists but that cannot set itself up (QSV without its
+// driver) refuses every output's start: the agent's own choice gives way to
+// the next, with a non-fatal error each; a named encoder is tried alone.
+TEST(Recording, UnusableEncoderGivesWayToTheNext) {
+    struct Case {
+        json requested;
+        std::string unusable, start_fails;
+        std::vector<json> events; // before "started", or all of them when the start fails
+        std::string created;
+        std::vector<std::string> released_before_start; // H.264 encoders given up
+    };
+    const Case cases[] = {
+        {nullptr,
+         "obs_qsv11_v2=pas de pilote,obs_qsv11=-",
+         "",
+         {error("encodeur obs_qsv11_v2 inutilisable : pas de pilote"),
+          error("encodeur obs_qsv11 inutilisable : ")},
+         "obs_x264",
+         {"obs_encoder_release E1", "obs_encoder_release E3"}},
+        {"obs_qsv11_v2",
+         "obs_qsv11_v2=pas de pilote",
+         "",
+         {error("démarrage refusé : pas de pilote")},
+         "",
+         {}},
+        {"auto",
+         "obs_qsv11_v2=-,obs_qsv11=-,obs_x264=x264",
+         "",
+         {error("encodeur obs_qsv11_v2 inutilisable : "),
+          error("encodeur obs_qsv11 inutilisable : "), error("démarrage refusé : x264")},
+         "",
+         {}},
+        // Refused for another reason: the encoder had set itself up, nothing to fall back from.
+        {nullptr,
+         "",
+         "ffmpeg_muxer=disque plein",
+         {error("démarrage refusé : disque plein")},
+         "",
+         {}},
+    };
+    for (const Case& c : cases) {
+        auto agent = ready_agent({.env = {{"FAKE_OBS_ENCODERS", "obs_qsv11_v2,obs_qsv11,obs_x264"},
+                                          {"FAKE_OBS_ENCODER_UNUSABLE", c.unusable},
+                                          {"FAKE_OBS_OUTPUT_START_FAIL", c.start_fails}}});
+        agent->send(start_line({{"encoder", c.requested}, {"mode", "both"}}));
+        for (const json& expected : c.events)
+            EXPECT_EQ(*agent->next_event(), expected) << c.unusable;
+        if (!c.created.empty()) {
+            json started = *agent->next_event();
+            EXPECT_EQ(started["event"], "started");
+            EXPECT_EQ(started["encoder"], c.created);
+            agent->send(R"({"cmd":"stop"})");
+            EXPECT_EQ(agent->expect_event("finished")["encoder"], c.created);
+        } else {
+            agent->send(R"({"cmd":"stats"})");
+            EXPECT_EQ(*agent->next_event(), error("aucun enregistrement en cours"));
+        }
+        agent->close_input();
+        EXPECT_EQ(agent->wait_exit(), 0);
+        std::vector<std::string> journal = agent->journal();
+        // Each encoder given up is released before the outputs start with the next.
+        std::vector<std::string> last_start = journal_calls(journal, "obs_output_start");
+        ASSERT_FALSE(last_start.empty());
+        std::vector<std::string> before;
+        for (const std::string& line : journal) {
+            if (line == last_start.back())
+                break;
+            if (line.rfind("obs_encoder_release", 0) == 0)
+                before.push_back(line);
+        }
+        if (!c.created.empty()) {
+            EXPECT_EQ(before, c.released_before_start);
         }
         expect_no_misuse(*agent);
     }

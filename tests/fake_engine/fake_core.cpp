@@ -74,6 +74,11 @@ FAKE_EXPORT void obs_set_nix_platform_display(void* display) {
 FAKE_EXPORT bool obs_startup(const char* locale, const char* config, profiler_name_store_t* store) {
     journal(std::string("obs_startup ") + locale + " " + config + (store ? " store" : " null"));
     replay_script_log();
+    // Plug-ins of the real engine print on standard output.
+    if (const char* text = std::getenv("FAKE_OBS_STDOUT")) {
+        std::printf("%s\n", text);
+        std::fflush(stdout);
+    }
     if (script().startup_fails)
         return false;
     start_video_thread();

@@ -55,13 +55,20 @@ void parse_stop_rule(const std::string& rule, long long& code, std::string& text
 }
 
 void stop_with(obs_output* output, long long code, const std::string& text) {
+    bool ends_later = script().active_after_stop_ms > 0;
     {
         std::lock_guard<std::mutex> guard(state_lock());
-        output->active = false;
+        output->active = ends_later;
         output->last_error_text = text;
         output->last_error = text.empty() ? nullptr : output->last_error_text.c_str();
     }
     raise_signal(output, "stop", &code);
+    // As the engine does: "stop" first, the output's end on a thread of its own afterwards.
+    if (ends_later)
+        schedule(std::chrono::milliseconds(script().active_after_stop_ms), [output] {
+            std::lock_guard<std::mutex> guard(state_lock());
+            output->active = false;
+        });
 }
 
 } // namespace
@@ -188,6 +195,21 @@ FAKE_EXPORT obs_output_t* obs_output_create(const char* id, const char* name, ob
 
 FAKE_EXPORT void obs_output_set_video_encoder(obs_output_t* output, obs_encoder_t* encoder) {
     journal("obs_output_set_video_encoder " + output->handle + " " + encoder->handle);
+    output->video_encoder = encoder;
+}
+
+// Outside the agent's table: the headers an encoder has once it set itself up.
+FAKE_EXPORT bool obs_encoder_get_extra_data(const obs_encoder_t* encoder, std::uint8_t** data,
+                                            std::size_t* size) {
+    static std::uint8_t headers[] = {0, 0, 0, 1};
+    bool unusable = script().unusable_encoders.count(encoder->id) > 0;
+    journal("obs_encoder_get_extra_data " + encoder->handle +
+            (unusable ? " -> false" : " -> true"));
+    if (unusable)
+        return false;
+    *data = headers;
+    *size = sizeof headers;
+    return true;
 }
 
 FAKE_EXPORT void obs_output_set_audio_encoder(obs_output_t* output, obs_encoder_t* encoder,
@@ -215,6 +237,11 @@ FAKE_EXPORT void signal_handler_connect(signal_handler_t* handler, const char* s
 FAKE_EXPORT bool obs_output_start(obs_output_t* output) {
     bool fails = false;
     std::string error = output_rule(output, script().start_fails, fails);
+    if (!fails && output->video_encoder) {
+        auto unusable = script().unusable_encoders.find(output->video_encoder->id);
+        fails = unusable != script().unusable_encoders.end();
+        error = fails ? unusable->second : "";
+    }
     journal("obs_output_start " + output->handle + (fails ? " -> false" : " -> true"));
     if (fails) {
         // "-" scripts a refusal without any error text.
@@ -269,8 +296,21 @@ FAKE_EXPORT void obs_output_force_stop(obs_output_t* output) {
 }
 
 FAKE_EXPORT void obs_output_release(obs_output_t* output) {
-    if (output)
-        release_check(output->agent_refs, "obs_output_release", output->handle);
+    if (!output)
+        return;
+    {
+        // The engine's own release of an output still ending can wait for ever.
+        std::lock_guard<std::mutex> guard(state_lock());
+        if (output->active && script().active_after_stop_ms > 0)
+            journal("misuse obs_output_release while ending " + output->handle);
+    }
+    release_check(output->agent_refs, "obs_output_release", output->handle);
+}
+
+// Outside the agent's table.
+FAKE_EXPORT bool obs_output_active(const obs_output_t* output) {
+    std::lock_guard<std::mutex> guard(state_lock());
+    return output->active;
 }
 
 FAKE_EXPORT const char* obs_output_get_last_error(obs_output_t* output) {

@@ -45,10 +45,13 @@ FakeScript read_script() {
     for (auto& [key, value] : pairs(env("FAKE_OBS_LUMA")))
         s.luma[key] = std::atoi(value.c_str());
     s.start_fails = pairs(env("FAKE_OBS_OUTPUT_START_FAIL"));
+    s.unusable_encoders = pairs(env("FAKE_OBS_ENCODER_UNUSABLE"));
     s.stops = pairs(env("FAKE_OBS_OUTPUT_STOP"));
     s.save = env("FAKE_OBS_SAVE");
     if (!env("FAKE_OBS_STOP_DELAY_MS").empty())
         s.stop_delay_ms = std::atoi(env("FAKE_OBS_STOP_DELAY_MS").c_str());
+    if (!env("FAKE_OBS_ACTIVE_AFTER_STOP_MS").empty())
+        s.active_after_stop_ms = std::atoi(env("FAKE_OBS_ACTIVE_AFTER_STOP_MS").c_str());
     if (!env("FAKE_OBS_TICK_MS").empty())
         s.tick_ms = std::atoi(env("FAKE_OBS_TICK_MS").c_str());
     if (!env("FAKE_OBS_DELIVERED_FRAMES").empty())

@@ -45,6 +45,7 @@ struct obs_encoder {
 
 struct obs_output {
     std::string handle, id, name, settings, directory;
+    obs_encoder* video_encoder = nullptr;
     std::vector<SignalConnection> connections;
     bool active = false;
     const char* last_error = nullptr;
@@ -69,9 +70,13 @@ struct FakeScript {
     std::vector<std::string> refused; // "source:window_capture/2", "output:replay_buffer"
     std::map<std::string, int> luma;  // "window_capture/2" or "window_capture" -> luma
     std::map<std::string, std::string> start_fails; // output id -> last error ("\x01" for none)
+    // H.264 encoder id -> last error ("-" for none) of an encoder that cannot set itself up:
+    // every output it is given refuses to start.
+    std::map<std::string, std::string> unusable_encoders;
     std::map<std::string, std::string> stops; // output id -> "never", "code:N:text", "early:N:text"
     std::string save;                         // "", "fail", "nopath"
     int stop_delay_ms = 30;
+    int active_after_stop_ms = 0; // the output ends that long after its "stop" signal
     int save_delay_ms = 20;
     int tick_ms = 0;
     long delivered_frames = -1; // frames each raw-video callback receives; -1 for all
