@@ -25,6 +25,8 @@ struct AgentOptions {
     std::string working_directory;
     // An installed tree to run as it is, instead of a tree made for the test.
     std::string installed_root;
+    // The agent's command-line arguments.
+    std::vector<std::string> arguments;
 };
 
 class AgentProcess {

@@ -64,6 +64,7 @@ AgentProcess::AgentProcess(AgentOptions options) : shared_(new Shared) {
     std::signal(SIGPIPE, SIG_IGN);
     root_ = make_root();
     fs::path bin = prepare_tree(root_, options);
+    shared_->log_kind = protocol_log_kind(options.arguments);
 
     std::map<std::string, std::string> env;
     for (char** e = environ; *e; ++e) {
@@ -87,6 +88,10 @@ AgentProcess::AgentProcess(AgentOptions options) : shared_(new Shared) {
     std::string cwd =
         options.working_directory.empty() ? root_ + "/tmp" : options.working_directory;
     std::string exe = (bin / test_platform::agent_file).string();
+    std::vector<char*> argv = {exe.data()};
+    for (std::string& argument : options.arguments)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
 
     int in[2], out[2], err[2];
     if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC))
@@ -98,8 +103,7 @@ AgentProcess::AgentProcess(AgentOptions options) : shared_(new Shared) {
         dup2(err[1], 2);
         if (chdir(cwd.c_str()) != 0)
             _exit(126);
-        char* argv[] = {exe.data(), nullptr};
-        execve(exe.c_str(), argv, envp.data());
+        execve(exe.c_str(), argv.data(), envp.data());
         _exit(127);
     }
     close(in[0]);
@@ -122,7 +126,7 @@ AgentProcess::~AgentProcess() {
         shared_->out_thread.join();
     if (shared_->err_thread.joinable())
         shared_->err_thread.join();
-    save_protocol_log(shared_->protocol, shared_->out, root_);
+    save_protocol_log(shared_->protocol, shared_->out, root_, shared_->log_kind);
     delete shared_;
     if (!::testing::Test::HasFailure() && std::getenv("KALTO_KEEP_E2E") == nullptr) {
         std::error_code ignored;
