@@ -57,14 +57,16 @@ TEST(CommandLine, ListFailsAsABringUpDoes) {
         AgentOptions options;
         int code;
         std::string message; // its beginning
+        bool engine_started;
     };
     Case cases[] = {
-        {{.engine = ""}, 2, test_platform::engine_file + " introuvable ou incomplète : "},
+        {{.engine = ""}, 2, test_platform::engine_file + " introuvable ou incomplète : ", false},
         {{.engine = "fake_obs_no_list_string"},
          2,
          test_platform::engine_file +
-             " introuvable ou incomplète : obs_property_list_item_string : "},
-        {{.env = {{"FAKE_OBS_STARTUP", "fail"}}}, 3, "libobs ne démarre pas"},
+             " introuvable ou incomplète : obs_property_list_item_string : ",
+         false},
+        {{.env = {{"FAKE_OBS_STARTUP", "fail"}}}, 3, "libobs ne démarre pas", true},
     };
     for (Case& c : cases) {
         c.options.arguments = {"--list"};
@@ -72,6 +74,7 @@ TEST(CommandLine, ListFailsAsABringUpDoes) {
         json event = json::parse(only_line(agent, c.code), nullptr, false);
         EXPECT_EQ(event.value("event", ""), "error") << event;
         EXPECT_EQ(event.value("message", "").rfind(c.message, 0), 0u) << event;
+        EXPECT_EQ(journal_calls(agent.journal(), "obs_startup").size(), c.engine_started ? 1u : 0u);
     }
     // Only the listing needs the property entries: the engine that lacks one still records.
     AgentProcess agent({.engine = "fake_obs_no_list_string", .arguments = {"--quiet", "list"}});
