@@ -30,9 +30,9 @@ int main(int argc, char** argv) {
     case CommandLineMode::version:
         end_process(run_version_mode());
     case CommandLineMode::list:
-        // Nothing the listing made needs finishing; the engine's shutdown would wait for
-        // win-capture's network update of its compatibility list.
-        end_process(run_list_mode());
+        if (int failure = run_list_mode())
+            end_process(failure);
+        return exit_code::normal;
     case CommandLineMode::agent:
         break;
     }

@@ -53,5 +53,7 @@ int run_list_mode() {
         return failure;
     // Not an event: the writer is still the one way to standard output.
     emit_event(list_capture_targets(api));
+    // As the agent ends: plug-ins' threads and libraries are not left to the process's end.
+    engine().obs_shutdown();
     return exit_code::normal;
 }
