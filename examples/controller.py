@@ -6,12 +6,11 @@ computer's sound, asks for statistics, saves a replay, stops and quits,
 printing every event the agent writes.
 
 Usage: controller.py <agent executable> <output folder> [monitor, default "0"] [seconds, default 3]
-       controller.py --list    prints the monitor and window values of this computer
+       controller.py --list <agent executable>    prints the monitor and window values the
+                                                  agent's capture plug-ins offer here
 """
 import collections
-import ctypes
 import json
-import os
 import pathlib
 import queue
 import subprocess
@@ -140,213 +139,32 @@ class Agent:
             return self.process.wait()
 
 
-def _encode(part):
-    """One part of a window value, escaped as the capture plug-in does."""
-    return part.replace("#", "#22").replace(":", "#3A")
-
-
-def _windows_targets():
-    from ctypes import wintypes
-    user32 = ctypes.WinDLL("user32", use_last_error=True)
-    kernel32 = ctypes.WinDLL("kernel32", use_last_error=True)
-
-    class MONITORINFOEXW(ctypes.Structure):
-        _fields_ = [("cbSize", wintypes.DWORD), ("rcMonitor", wintypes.RECT),
-                    ("rcWork", wintypes.RECT), ("dwFlags", wintypes.DWORD),
-                    ("szDevice", wintypes.WCHAR * 32)]
-
-    class DISPLAY_DEVICEW(ctypes.Structure):
-        _fields_ = [("cb", wintypes.DWORD), ("DeviceName", wintypes.WCHAR * 32),
-                    ("DeviceString", wintypes.WCHAR * 128), ("StateFlags", wintypes.DWORD),
-                    ("DeviceID", wintypes.WCHAR * 128), ("DeviceKey", wintypes.WCHAR * 128)]
-
-    # Handles are pointer-sized: every call is declared so that ctypes passes them whole.
-    W = wintypes
-    user32.GetMonitorInfoW.argtypes = [W.HMONITOR, ctypes.c_void_p]
-    user32.EnumDisplayDevicesW.argtypes = [W.LPCWSTR, W.DWORD, ctypes.c_void_p, W.DWORD]
-    user32.IsWindowVisible.argtypes = [W.HWND]
-    user32.GetWindowLongPtrW.argtypes = [W.HWND, ctypes.c_int]
-    user32.GetWindowTextLengthW.argtypes = [W.HWND]
-    user32.GetWindowTextW.argtypes = [W.HWND, W.LPWSTR, ctypes.c_int]
-    user32.GetClassNameW.argtypes = [W.HWND, W.LPWSTR, ctypes.c_int]
-    user32.GetWindowThreadProcessId.argtypes = [W.HWND, ctypes.POINTER(W.DWORD)]
-    kernel32.OpenProcess.argtypes = [W.DWORD, W.BOOL, W.DWORD]
-    kernel32.QueryFullProcessImageNameW.argtypes = [W.HANDLE, W.DWORD, W.LPWSTR, ctypes.POINTER(W.DWORD)]
-    kernel32.CloseHandle.argtypes = [W.HANDLE]
-    EDD_GET_DEVICE_INTERFACE_NAME = 0x1
-    monitors = []
-    monitor_proc = ctypes.WINFUNCTYPE(wintypes.BOOL, wintypes.HMONITOR, wintypes.HDC,
-                                      ctypes.POINTER(wintypes.RECT), wintypes.LPARAM)
-
-    def on_monitor(handle, _dc, _rect, _param):
-        info = MONITORINFOEXW()
-        info.cbSize = ctypes.sizeof(info)
-        if user32.GetMonitorInfoW(handle, ctypes.byref(info)):
-            device = DISPLAY_DEVICEW()
-            device.cb = ctypes.sizeof(device)
-            # The plug-in matches the device interface name first, the GDI name after.
-            if user32.EnumDisplayDevicesW(info.szDevice, 0, ctypes.byref(device),
-                                          EDD_GET_DEVICE_INTERFACE_NAME) and device.DeviceID:
-                value = device.DeviceID
-            else:
-                value = info.szDevice
-            r = info.rcMonitor
-            primary = " (primary)" if info.dwFlags & 1 else ""
-            monitors.append((value, f"{info.szDevice} {r.right - r.left}x{r.bottom - r.top} "
-                                    f"@ {r.left},{r.top}{primary}"))
-        return True
-
-    user32.EnumDisplayMonitors(None, None, monitor_proc(on_monitor), 0)
-
-    windows = []
-    window_proc = ctypes.WINFUNCTYPE(wintypes.BOOL, wintypes.HWND, wintypes.LPARAM)
-    GWL_STYLE, GWL_EXSTYLE, WS_CHILD, WS_EX_TOOLWINDOW = -16, -20, 0x40000000, 0x80
-    user32.GetWindowLongPtrW.restype = ctypes.c_ssize_t
-    kernel32.OpenProcess.restype = wintypes.HANDLE
-
-    def on_window(hwnd, _param):
-        if not user32.IsWindowVisible(hwnd):
-            return True
-        if user32.GetWindowLongPtrW(hwnd, GWL_STYLE) & WS_CHILD:
-            return True
-        if user32.GetWindowLongPtrW(hwnd, GWL_EXSTYLE) & WS_EX_TOOLWINDOW:
-            return True
-        title = ctypes.create_unicode_buffer(user32.GetWindowTextLengthW(hwnd) + 1)
-        user32.GetWindowTextW(hwnd, title, len(title))
-        klass = ctypes.create_unicode_buffer(256)
-        user32.GetClassNameW(hwnd, klass, 256)
-        pid = wintypes.DWORD()
-        user32.GetWindowThreadProcessId(hwnd, ctypes.byref(pid))
-        exe = "unknown"  # what the plug-in names a process it cannot open
-        process = kernel32.OpenProcess(0x1000, False, pid.value)  # PROCESS_QUERY_LIMITED_INFORMATION
-        if process:
-            path = ctypes.create_unicode_buffer(32768)
-            size = wintypes.DWORD(len(path))
-            if kernel32.QueryFullProcessImageNameW(process, 0, path, ctypes.byref(size)):
-                exe = path.value.rsplit("\\", 1)[-1]
-            kernel32.CloseHandle(process)
-        value = ":".join(_encode(p) for p in (title.value, klass.value, exe))
-        windows.append((value, f"[{exe}]: {title.value}"))
-        return True
-
-    user32.EnumWindows(window_proc(on_window), 0)
-    return monitors, windows
-
-
-def _randr_monitors(display, root):
-    """The engine's screen capture numbers monitors as RandR lists them
-    (`xrandr --listmonitors`); None when RandR is not there."""
+def list_targets(executable):
+    """The values the agent's capture plug-ins offer for "monitor" and "window", as
+    `kalto-obs --list` prints them: two lists of (value, name) pairs. The agent
+    starts its engine for it and ends at once; another agent may be recording."""
+    run = subprocess.run([executable, "--list"], stdin=subprocess.DEVNULL, capture_output=True,
+                         encoding="utf-8", errors="replace", timeout=EVENT_TIMEOUT)
+    lines = run.stdout.splitlines()
     try:
-        xrandr = ctypes.CDLL("libXrandr.so.2")
-    except OSError:
-        return None
-
-    class Monitor(ctypes.Structure):
-        _fields_ = [("name", ctypes.c_ulong), ("primary", ctypes.c_int), ("automatic", ctypes.c_int),
-                    ("noutput", ctypes.c_int), ("x", ctypes.c_int), ("y", ctypes.c_int),
-                    ("width", ctypes.c_int), ("height", ctypes.c_int), ("mwidth", ctypes.c_int),
-                    ("mheight", ctypes.c_int), ("outputs", ctypes.c_void_p)]
-
-    xrandr.XRRGetMonitors.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int,
-                                      ctypes.POINTER(ctypes.c_int)]
-    xrandr.XRRGetMonitors.restype = ctypes.POINTER(Monitor)
-    xrandr.XRRFreeMonitors.argtypes = [ctypes.POINTER(Monitor)]
-    count = ctypes.c_int()
-    found = xrandr.XRRGetMonitors(display, root, 1, ctypes.byref(count))
-    if not found:
-        return None
-    monitors = []
-    for n in range(count.value):
-        m = found[n]
-        primary = " (primary)" if m.primary else ""
-        monitors.append((str(n), f"{m.width}x{m.height} @ {m.x},{m.y}{primary}"))
-    xrandr.XRRFreeMonitors(found)
-    return monitors
-
-
-def _linux_targets():
-    x11 = ctypes.CDLL("libX11.so.6")
-    x11.XOpenDisplay.restype = ctypes.c_void_p
-    x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
-    display = x11.XOpenDisplay(None)
-    if not display:
-        raise OSError("no X display (DISPLAY is not set or the server is gone)")
-    vp, ul = ctypes.c_void_p, ctypes.c_ulong
-    x11.XScreenCount.argtypes = [vp]
-    x11.XDefaultRootWindow.argtypes = [vp]
-    x11.XDefaultRootWindow.restype = ul
-    x11.XInternAtom.argtypes = [vp, ctypes.c_char_p, ctypes.c_int]
-    x11.XInternAtom.restype = ul
-    x11.XQueryTree.argtypes = [vp, ul, ctypes.POINTER(ul), ctypes.POINTER(ul),
-                               ctypes.POINTER(ctypes.POINTER(ul)), ctypes.POINTER(ctypes.c_uint)]
-    x11.XGetWindowProperty.argtypes = [
-        vp, ul, ul, ctypes.c_long, ctypes.c_long, ctypes.c_int, ul, ctypes.POINTER(ul),
-        ctypes.POINTER(ctypes.c_int), ctypes.POINTER(ul), ctypes.POINTER(ul),
-        ctypes.POINTER(ctypes.c_void_p)]
-    x11.XFree.argtypes = [vp]
-    x11.XCloseDisplay.argtypes = [vp]
-
-    def prop(window, name, kind):
-        atom, kind_atom = x11.XInternAtom(display, name, 1), x11.XInternAtom(display, kind, 1)
-        if not atom or not kind_atom:
-            return None
-        actual, fmt, items, after, data = ul(), ctypes.c_int(), ul(), ul(), ctypes.c_void_p()
-        if x11.XGetWindowProperty(display, window, atom, 0, 1024, 0, kind_atom, ctypes.byref(actual),
-                                  ctypes.byref(fmt), ctypes.byref(items), ctypes.byref(after),
-                                  ctypes.byref(data)) != 0 or not data.value:
-            return None
-        try:
-            if fmt.value == 32:
-                return ctypes.cast(data, ctypes.POINTER(ctypes.c_long))[0] if items.value else None
-            return ctypes.string_at(data, items.value * fmt.value // 8)
-        finally:
-            x11.XFree(data)
-
-    monitors = _randr_monitors(display, x11.XDefaultRootWindow(display))
-    if monitors is None:
-        monitors = [(str(n), f"X screen {n}") for n in range(x11.XScreenCount(display))]
-    windows = []
-
-    def walk(window):
-        # The agent takes the first window of this depth-first walk whose title matches.
-        raw = prop(window, b"_NET_WM_NAME", b"UTF8_STRING") or prop(window, b"WM_NAME", b"STRING")
-        if raw:
-            title = raw.decode("utf-8", "replace")
-            klass = (prop(window, b"WM_CLASS", b"STRING") or b"").split(b"\0")
-            pid = prop(window, b"_NET_WM_PID", b"CARDINAL")
-            exe = ""
-            if pid:
-                try:
-                    exe = os.path.basename(os.readlink(f"/proc/{pid}/exe"))
-                except OSError:
-                    pass
-            klass_name = klass[1].decode("utf-8", "replace") if len(klass) > 1 else ""
-            windows.append((":".join(_encode(p) for p in (title, klass_name, exe)),
-                            f"[{exe or '?'}]: {title}"))
-        root, parent = ul(), ul()
-        children, count = ctypes.POINTER(ul)(), ctypes.c_uint()
-        if x11.XQueryTree(display, window, ctypes.byref(root), ctypes.byref(parent),
-                          ctypes.byref(children), ctypes.byref(count)):
-            kids = [children[i] for i in range(count.value)]
-            if children:
-                x11.XFree(children)
-            for kid in kids:
-                walk(kid)
-
-    walk(x11.XDefaultRootWindow(display))
-    x11.XCloseDisplay(display)
-    return monitors, windows
-
-
-def list_targets():
-    """The values this computer offers for "monitor" and "window": two lists of
-    (value, description) pairs."""
-    return _windows_targets() if sys.platform == "win32" else _linux_targets()
+        listing = json.loads(lines[0]) if lines else {}
+    except ValueError:
+        listing = {}
+    if run.returncode != 0 or "monitors" not in listing:
+        # A failed bring-up prints its error event, as a start of the agent would.
+        reason = listing.get("message") or run.stderr.strip()[-500:]
+        raise RuntimeError(f"kalto-obs --list ended with code {run.returncode}: {reason}")
+    return ([(m["value"], m["name"]) for m in listing["monitors"]],
+            [(w["value"], w["name"]) for w in listing["windows"]])
 
 
 def main():
-    if len(sys.argv) == 2 and sys.argv[1] == "--list":
-        monitors, windows = list_targets()
+    if len(sys.argv) == 3 and sys.argv[1] == "--list":
+        try:
+            monitors, windows = list_targets(sys.argv[2])
+        except (OSError, RuntimeError, subprocess.TimeoutExpired) as problem:
+            print(f"controller: {problem}", file=sys.stderr)
+            return 1
         for value, text in monitors:
             print(f"monitor {json.dumps(value, ensure_ascii=False)}  {text}")
         for value, text in windows:

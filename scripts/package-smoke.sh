@@ -19,11 +19,17 @@ depends=$(dpkg-deb -f "$deb" Depends)
 echo "depends: $depends"
 grep -qw -- "$libobs_package" <<<"$depends" || { echo "$deb does not depend on $libobs_package" >&2; exit 1; }
 DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --reinstall "./$deb" >/dev/null
+# The licence, where Debian keeps it and beside the reference.
+for licence in /usr/share/doc/kalto-obs/copyright /opt/kalto-obs/docs/kalto-obs/LICENSE; do
+    dpkg -L kalto-obs | grep -qx "$licence" || { echo "the package lacks $licence" >&2; exit 1; }
+done
+/opt/kalto-obs/bin/64bit/kalto-obs --version
 
 out=$(mktemp -d)
 pids=()
 trap 'stop_children; rm -rf "$out"' EXIT
 start_desktop 1280x720
+python3 examples/controller.py --list /opt/kalto-obs/bin/64bit/kalto-obs
 python3 examples/controller.py /opt/kalto-obs/bin/64bit/kalto-obs "$out" 0 2
 
 for f in "$out"/session.mkv "$out"/clips/*.mp4; do

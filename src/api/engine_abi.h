@@ -19,6 +19,8 @@ struct proc_handler;
 struct profiler_name_store;
 struct video_output;
 struct audio_output;
+struct obs_properties;
+struct obs_property;
 
 typedef struct obs_source obs_source_t;
 typedef struct obs_encoder obs_encoder_t;
@@ -30,6 +32,8 @@ typedef struct proc_handler proc_handler_t;
 typedef struct profiler_name_store profiler_name_store_t;
 typedef struct video_output video_t;
 typedef struct audio_output audio_t;
+typedef struct obs_properties obs_properties_t;
+typedef struct obs_property obs_property_t;
 
 struct obs_video_info {
     const char* graphics_module;
@@ -168,3 +172,13 @@ constexpr int nix_platform_wayland = 2;
 // Optional entry points: used when present, never required.
 typedef void (*obs_set_nix_platform_fn)(int);
 typedef void (*obs_set_nix_platform_display_fn)(void*);
+
+// The property lists, outside the table: only the listing mode needs them.
+// Same declarations at libobs 29 to 32: X(name, return type, parameters).
+#define KALTO_PROPERTY_ENTRY_POINTS(X)                                                             \
+    X(obs_get_source_properties, obs_properties_t*, (const char*))                                 \
+    X(obs_properties_get, obs_property_t*, (obs_properties_t*, const char*))                       \
+    X(obs_property_list_item_count, size_t, (obs_property_t*))                                     \
+    X(obs_property_list_item_name, const char*, (obs_property_t*, size_t))                         \
+    X(obs_property_list_item_string, const char*, (obs_property_t*, size_t))                       \
+    X(obs_properties_destroy, void, (obs_properties_t*))

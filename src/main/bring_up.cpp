@@ -88,20 +88,23 @@ std::string module_data_path(const std::string& root, const std::string& name) {
     return join_path(join_path(join_path(root, "core"), name), "data");
 }
 
-int bring_up() {
+int open_engine(EngineBringUp& state) {
     if (!platform::environment_has("KALTO_OBS_ESSAI_SANS_ECHELLE"))
         platform::declare_dpi_awareness();
-    std::string directory = executable_directory(platform::executable_path());
-    platform::change_directory(directory);
+    state.directory = executable_directory(platform::executable_path());
+    platform::change_directory(state.directory);
 
-    if (auto failure = load_engine(join_path(directory, platform::engine_library_file))) {
+    if (auto failure = load_engine(join_path(state.directory, platform::engine_library_file))) {
         emit_error(platform::library_failure_prefix + *failure);
         return exit_code::engine_library;
     }
-    const EngineApi& api = engine();
-    api.base_set_log_handler(engine_log_handler, nullptr);
+    engine().base_set_log_handler(engine_log_handler, nullptr);
+    return exit_code::normal;
+}
 
-    std::string root = install_root(directory);
+int start_engine(EngineBringUp& state) {
+    const EngineApi& api = engine();
+    std::string root = install_root(state.directory);
     std::string config = join_path(platform::temp_directory(), "kalto-obs");
     platform::create_directories(config);
     hand_display_to_engine(platform::select_engine_display());
@@ -124,12 +127,20 @@ int bring_up() {
         return exit_code::engine_start;
     }
 
-    std::vector<std::string> modules = load_modules(root);
+    state.modules = load_modules(root);
     api.obs_post_load_modules();
+    return exit_code::normal;
+}
 
+int bring_up() {
+    EngineBringUp state;
+    if (int failure = open_engine(state))
+        return failure;
+    if (int failure = start_engine(state))
+        return failure;
     emit_event({{"event", "ready"},
-                {"version", from_engine_text(api.obs_get_version_string())},
-                {"modules", modules},
+                {"version", from_engine_text(engine().obs_get_version_string())},
+                {"modules", state.modules},
                 {"encoders", list_encoder_types()}});
     return exit_code::normal;
 }

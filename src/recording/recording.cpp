@@ -45,11 +45,20 @@ obs_video_info start_video_info(const Start& start) {
                              even_size(start.height));
 }
 
+bool is_recording_mode(std::string_view mode) {
+    return mode == "file" || mode == "replay" || mode == "both";
+}
+
 std::uint32_t probe_divisor(std::uint32_t frame_rate) {
     return std::max<std::uint32_t>(frame_rate / 2, 1);
 }
 
 std::optional<Recording> start_recording(Start start) {
+    // A mistyped mode would record nothing for the whole session: refused before anything exists.
+    if (!is_recording_mode(start.mode)) {
+        emit_error("mode inconnu : " + start.mode + " (attendu : file, replay ou both)");
+        return std::nullopt;
+    }
     const EngineApi& api = engine();
     obs_video_info video = start_video_info(start);
     int reset = api.obs_reset_video(&video);

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // The one active recording, owned by the command loop. It holds exactly one
@@ -39,6 +40,9 @@ obs_video_info start_video_info(const Start& start);
 
 // One frame analysed out of `divisor`: about two per second.
 std::uint32_t probe_divisor(std::uint32_t frame_rate);
+
+// "file", "replay" or "both": the modes a start accepts, compared byte for byte.
+bool is_recording_mode(std::string_view mode);
 
 // Creates and starts everything; emits "started", or one error and nothing left behind.
 std::optional<Recording> start_recording(Start start);

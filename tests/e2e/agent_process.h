@@ -29,6 +29,8 @@ struct AgentOptions {
     // agent's file name in the tree's bin/64bit.
     std::vector<std::string> launcher;
     std::string executable = test_platform::agent_file;
+    // The agent's command-line arguments.
+    std::vector<std::string> arguments;
 };
 
 class AgentProcess {

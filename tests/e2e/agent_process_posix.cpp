@@ -64,6 +64,7 @@ AgentProcess::AgentProcess(AgentOptions options) : shared_(new Shared) {
     std::signal(SIGPIPE, SIG_IGN);
     root_ = make_root();
     fs::path bin = prepare_tree(root_, options);
+    shared_->log_kind = protocol_log_kind(options.arguments);
 
     std::map<std::string, std::string> env;
     for (char** e = environ; *e; ++e) {
@@ -92,6 +93,8 @@ AgentProcess::AgentProcess(AgentOptions options) : shared_(new Shared) {
     std::vector<char*> argv;
     for (std::string& arg : args)
         argv.push_back(arg.data());
+    for (std::string& argument : options.arguments)
+        argv.push_back(argument.data());
     argv.push_back(nullptr);
 
     int in[2], out[2], err[2];
@@ -127,7 +130,7 @@ AgentProcess::~AgentProcess() {
         shared_->out_thread.join();
     if (shared_->err_thread.joinable())
         shared_->err_thread.join();
-    save_protocol_log(shared_->protocol, shared_->out, root_);
+    save_protocol_log(shared_->protocol, shared_->out, root_, shared_->log_kind);
     delete shared_;
     if (!::testing::Test::HasFailure() && std::getenv("KALTO_KEEP_E2E") == nullptr) {
         std::error_code ignored;

@@ -16,8 +16,9 @@ struct AgentProcess::Shared {
     std::mutex lock;
     std::condition_variable changed;
     std::string out, err;
-    ProtocolLog protocol;  // written by the test's thread only
-    std::size_t taken = 0; // bytes of `out` already handed out as events
+    ProtocolLog protocol;            // written by the test's thread only
+    std::string log_kind = "events"; // what standard output carries, for the schema check
+    std::size_t taken = 0;           // bytes of `out` already handed out as events
     bool out_closed = false;
     std::atomic<bool> stop_reading_out{false};
     std::thread out_thread, err_thread;

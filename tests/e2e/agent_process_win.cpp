@@ -119,6 +119,8 @@ AgentProcess::AgentProcess(AgentOptions options) : shared_(new Shared) {
     startup.hStdError = err_write;
     std::wstring exe = (bin / options.executable).wstring();
     std::wstring command = L"\"" + exe + L"\"";
+    for (const std::string& argument : options.arguments)
+        command += L" \"" + wide(argument) + L"\"";
     std::wstring cwd =
         wide(options.working_directory.empty() ? root_ + "\\tmp" : options.working_directory);
     PROCESS_INFORMATION info{};

@@ -6,6 +6,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 struct ProtocolLog {
     std::string pending;  // the start of a line not yet ended
@@ -15,6 +16,11 @@ struct ProtocolLog {
 // Adds the lines completed by `bytes` that the agent accepts as commands.
 void log_sent(ProtocolLog& log, std::string_view bytes);
 
+// What an agent started with `arguments` writes on standard output: "events",
+// "list" (the list, or the event of a failed bring-up), or "" for nothing to check.
+std::string protocol_log_kind(const std::vector<std::string>& arguments);
+
 // Writes the accepted commands and the agent's standard output into the log
-// folder, under the name of the agent's tree.
-void save_protocol_log(const ProtocolLog& log, const std::string& events, const std::string& root);
+// folder, under the name of the agent's tree and with `kind` as extension.
+void save_protocol_log(const ProtocolLog& log, const std::string& output, const std::string& root,
+                       const std::string& kind);

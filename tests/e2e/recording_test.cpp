@@ -51,13 +51,11 @@ TEST(Recording, EachModeStartsAndFinishes) {
         json extra;
         std::vector<std::string> outputs;
         json finished_path;
-        int code;
     };
     const Case cases[] = {
-        {"file", json::object(), {"ffmpeg_muxer"}, "/v.mp4", 0},
-        {"replay", json::object(), {"replay_buffer"}, nullptr, 0},
-        {"both", {{"replayDir", "/clips"}}, {"ffmpeg_muxer", "replay_buffer"}, "/v.mp4", 0},
-        {"FILE", json::object(), {}, nullptr, -1},
+        {"file", json::object(), {"ffmpeg_muxer"}, "/v.mp4"},
+        {"replay", json::object(), {"replay_buffer"}, nullptr},
+        {"both", {{"replayDir", "/clips"}}, {"ffmpeg_muxer", "replay_buffer"}, "/v.mp4"},
     };
     for (const Case& c : cases) {
         auto agent = ready_agent();
@@ -75,8 +73,8 @@ TEST(Recording, EachModeStartsAndFinishes) {
         json finished = agent->expect_event("finished");
         EXPECT_EQ(finished["mode"], c.mode);
         EXPECT_EQ(finished["path"], c.finished_path) << c.mode;
-        EXPECT_EQ(finished["code"], c.code);
-        EXPECT_EQ(finished["error"], c.code == 0 ? json(nullptr) : json("aucune sortie"));
+        EXPECT_EQ(finished["code"], 0);
+        EXPECT_EQ(finished["error"], nullptr);
         EXPECT_EQ(finished["encoder"], "obs_x264");
         EXPECT_EQ(finished["stats"]["event"], "stats");
         // A second stop finds nothing; a new start is accepted again.
@@ -95,6 +93,26 @@ TEST(Recording, EachModeStartsAndFinishes) {
             EXPECT_EQ(created[i].rfind("obs_output_create " + c.outputs[i], 0), 0u) << created[i];
         expect_no_misuse(*agent);
     }
+}
+
+TEST(Recording, UnknownModeIsRefusedBeforeAnythingIsCreated) {
+    auto agent = ready_agent();
+    for (const char* mode : {"FILE", "record", ""}) {
+        agent->send(start_line({{"mode", mode}}));
+        EXPECT_EQ(*agent->next_event(), error(std::string("mode inconnu : ") + mode +
+                                              " (attendu : file, replay ou both)"));
+    }
+    agent->send(R"({"cmd":"stats"})");
+    EXPECT_EQ(*agent->next_event(), error("aucun enregistrement en cours"));
+    agent->send(start_line({{"mode", "file"}}));
+    agent->expect_event("started");
+    agent->close_input();
+    EXPECT_EQ(agent->wait_exit(), 0);
+    // Only the start in mode "file" reached the engine.
+    std::vector<std::string> journal = agent->journal();
+    EXPECT_EQ(journal_calls(journal, "obs_reset_video").size(), 2u);
+    EXPECT_EQ(journal_calls(journal, "obs_source_create").size(), 1u);
+    expect_no_misuse(*agent);
 }
 
 TEST(Recording, StopReleasesInTheFixedOrder) {

@@ -4,7 +4,8 @@ what it does after `start`:
   nonfatal  the two non-fatal errors and a line that is not JSON, then a whole session
   dies      "started", a line on standard error, then it dies
   refuses   a fatal start error; it then waits for the end of its input
-STAND_IN_MARK names a file written when standard input ends."""
+With --list it prints a listing (or, with STAND_IN=nolist, the error of a failed
+bring-up) and ends. STAND_IN_MARK names a file written when standard input ends."""
 import json
 import os
 import sys
@@ -20,6 +21,15 @@ def stats():
     return dict(brightness=120.0, darkSeconds=0.0, dropped=0, encoded=30, event="stats",
                 examined=2, fps=30.0, lagged=0, rendered=30, seconds=1.0, source="écran DXGI")
 
+
+if "--list" in sys.argv[1:]:
+    if behaviour == "nolist":
+        emit(event="error", message="libobs ne démarre pas")
+        sys.exit(3)
+    print(json.dumps({"monitors": [{"name": "Écran 1", "value": "\\\\.\\DISPLAY1"}],
+                      "windows": [{"name": "[jeu.exe]: Jeu", "value": "Jeu:GameWindow:jeu.exe"}]},
+                     ensure_ascii=False, sort_keys=True))
+    sys.exit(0)
 
 emit(event="ready", encoders=["obs_x264", "ffmpeg_aac"], modules=[], version="29.0.2")
 path = None

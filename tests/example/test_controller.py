@@ -42,6 +42,19 @@ class ControllerTest(unittest.TestCase):
         self.assertIn("exit code 0", run.stderr)
         self.assertTrue(self.mark.exists(), "the agent was not left to end by itself")
 
+    def test_list_prints_the_agents_own_values_and_reports_its_failure(self):
+        def run(behaviour):
+            return subprocess.run([sys.executable, str(CONTROLLER), "--list", str(STAND_IN)],
+                                  env=dict(os.environ, STAND_IN=behaviour), capture_output=True,
+                                  text=True, encoding="utf-8", timeout=60)
+        listed = run("nonfatal")
+        self.assertEqual(listed.returncode, 0, listed.stderr)
+        self.assertIn('monitor "\\\\\\\\.\\\\DISPLAY1"  Écran 1', listed.stdout)
+        self.assertIn('window  "Jeu:GameWindow:jeu.exe"  [jeu.exe]: Jeu', listed.stdout)
+        failed = run("nolist")
+        self.assertEqual(failed.returncode, 1)
+        self.assertIn("kalto-obs --list ended with code 3: libobs ne démarre pas", failed.stderr)
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -56,6 +56,7 @@ FakeScript read_script() {
         s.tick_ms = std::atoi(env("FAKE_OBS_TICK_MS").c_str());
     if (!env("FAKE_OBS_DELIVERED_FRAMES").empty())
         s.delivered_frames = std::atol(env("FAKE_OBS_DELIVERED_FRAMES").c_str());
+    s.list_items = env("FAKE_OBS_LIST");
     auto stats = pairs(env("FAKE_OBS_STATS"));
     if (stats.count("fps"))
         s.fps = std::atof(stats["fps"].c_str());

@@ -83,6 +83,7 @@ struct FakeScript {
     double fps = -1;
     std::uint32_t lagged = 0;
     int dropped = 0;
+    std::string list_items; // see fake_properties.cpp
 };
 
 const FakeScript& script();

@@ -1,4 +1,4 @@
-// Compiles the protocol's two JSON Schemas with Ajv 8 (draft 2020-12) in
+// Compiles the protocol's JSON Schemas with Ajv 8 (draft 2020-12) in
 // strict mode, as a Node or Electron controller would, and validates a few
 // lines against them so that a schema that compiles but accepts nothing shows.
 // Usage: node check.js <docs folder>
@@ -25,7 +25,10 @@ const samples = {
       ["mask", true],
       { cmd: "quit" },
     ],
-    bad: [["mask"], { cmd: "mask" }, ["stop", 1], { cmd: "start" }],
+    bad: [["mask"], { cmd: "mask" }, ["stop", 1], { cmd: "start" },
+      { cmd: "start", mode: "FILE", path: "v.mp4", source: { kind: "monitor", monitor: "0" },
+        baseWidth: 1920, baseHeight: 1080, width: 1280, height: 720, fps: 30, bitrate: 6000,
+        audio: { kind: "none" } }],
   },
   "events.schema.json": {
     good: [
@@ -34,6 +37,14 @@ const samples = {
       { event: "bye" },
     ],
     bad: [{ event: "stats" }, { event: "bye", extra: 1 }, { event: "nouveau" }],
+  },
+  "list.schema.json": {
+    good: [
+      { monitors: [{ name: "Écran 1", value: "\\\\.\\DISPLAY1" }],
+        windows: [{ name: "[jeu.exe]: Jeu", value: "Jeu:GameWindow:jeu.exe" }] },
+      { monitors: [], windows: [] },
+    ],
+    bad: [{ monitors: [] }, { monitors: [{ name: "Écran 1" }], windows: [] }],
   },
 };
 
