@@ -1,5 +1,7 @@
 #include "process_streams.h"
 
+#include "../common/program_file.h"
+
 #include <pulse/pulseaudio.h>
 
 #include <algorithm>
@@ -159,27 +161,6 @@ void add_input(ProcessStreams& s, uint32_t index) {
     s.inputs[index] = std::move(input);
 }
 
-// A program replaced on disk while it runs is named "<name> (deleted)", by its
-// link in /proc and by clients that read their own.
-std::string without_deleted(std::string name) {
-    const std::string deleted = " (deleted)";
-    if (name.ends_with(deleted))
-        name.resize(name.size() - deleted.size());
-    return name;
-}
-
-// The file name of the program a process runs; empty when it cannot be read.
-std::string program_of(pid_t pid) {
-    char path[64];
-    std::snprintf(path, sizeof path, "/proc/%d/exe", static_cast<int>(pid));
-    char target[4096];
-    ssize_t size = readlink(path, target, sizeof target - 1);
-    if (size <= 0)
-        return "";
-    std::string program(target, static_cast<std::size_t>(size));
-    return without_deleted(program.substr(program.rfind('/') + 1));
-}
-
 // The name the system gives the process (the file it was started as, 15 bytes at most).
 std::string name_of(pid_t pid) {
     char path[64];
@@ -199,7 +180,7 @@ std::string name_of(pid_t pid) {
 // Clients name their program by its file (libpulse) or by the name it was started as.
 bool runs_program(pid_t pid, const std::string& named) {
     std::string binary = without_deleted(named);
-    return program_of(pid) == binary || (!binary.empty() && name_of(pid) == binary.substr(0, 15));
+    return program_file(pid) == binary || (!binary.empty() && name_of(pid) == binary.substr(0, 15));
 }
 
 // The number a client gives is its word, in its own process namespace (a
