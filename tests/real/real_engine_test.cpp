@@ -201,10 +201,11 @@ TEST(RealEngine, BlackScreenFallsBackToTheWindow) {
 }
 
 TEST(RealEngine, MissingWindowIsBlackAndFallsBack) {
+    // No window of that class: one of the class would be taken, whatever its title.
     auto agent = real_agent();
     agent->send(start_line(
         window_start("file", output_dir(*agent) + "/absente.mp4",
-                     {{"source", {{"kind", "window"}, {"window", "Absente:ffplay:ffplay"}}}})));
+                     {{"source", {{"kind", "window"}, {"window", "Absente:absente:absente"}}}})));
     EXPECT_EQ(agent->expect_event("started", 20s)["source"], "fenêtre WGC");
     EXPECT_EQ(*agent->next_event(20s), json({{"event", "source"},
                                              {"source", "fenêtre BitBlt"},

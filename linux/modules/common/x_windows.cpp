@@ -7,8 +7,6 @@
 #include <X11/extensions/XRes.h>
 #include <unistd.h>
 
-#include <cstring>
-
 namespace {
 
 // The atoms read here, looked up once for a search. Only existing ones: an
