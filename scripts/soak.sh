@@ -38,7 +38,7 @@ encoded_some() {
 memory() { awk '/^VmRSS/ {print $2}' "/proc/$AGENT_PID/status"; }
 descriptors() { ls "/proc/$AGENT_PID/fd" | wc -l; }
 start() {
-    send '{"cmd":"start","mode":"'"$1"'","path":"'"$2"'","replayDir":"'"$out"'/clips","source":{"kind":"window","window":"Mire"},"baseWidth":640,"baseHeight":360,"width":640,"height":360,"fps":30,"bitrate":1500,"audio":{"kind":"desktop"}}'
+    send '{"cmd":"start","mode":"'"$1"'","path":"'"$2"'","replayDir":"'"$out"'/clips","source":{"kind":"window","window":"Mire:ffplay:ffplay"},"baseWidth":640,"baseHeight":360,"width":640,"height":360,"fps":30,"bitrate":1500,"audio":{"kind":"desktop"}}'
     expect started
 }
 

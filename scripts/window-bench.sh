@@ -43,7 +43,7 @@ def record(total_windows, display, out):
         agent.stdin.write(json.dumps(obj) + "\n"); agent.stdin.flush()
     event("ready")
     send({"cmd": "start", "mode": "file", "path": out, "fps": 30, "bitrate": 2000, "audio": {"kind": "none"},
-          "source": {"kind": "window", "window": "Teinte:colour_window:x"},
+          "source": {"kind": "window", "window": "Teinte:colour_window:colour_window"},
           "baseWidth": 320, "baseHeight": 180, "width": 320, "height": 180})
     event("started")
     before, first = cpu_seconds(agent.pid), time.monotonic()

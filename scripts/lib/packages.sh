@@ -5,7 +5,8 @@
 build_test_packages=(
     cmake g++ make pkg-config file dpkg-dev
     libgtest-dev nlohmann-json3-dev
-    libobs-dev obs-studio libx11-dev libxcomposite-dev libxext-dev libpulse-dev
+    libobs-dev obs-studio libx11-dev libxcomposite-dev libxext-dev libxres-dev libxrandr-dev
+    libpulse-dev
     pulseaudio pulseaudio-utils pipewire pipewire-pulse wireplumber dbus-daemon
     xvfb x11-utils ffmpeg python3 python3-jsonschema
 )

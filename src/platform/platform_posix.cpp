@@ -154,13 +154,6 @@ struct sigaction previous_segv_action, previous_bus_action;
     _exit(exit_code::display_lost);
 }
 
-// Xlib's own handler for a lost server calls exit(), whose static destructors
-// then run under the engine's threads: end at once instead. The muxer, its
-// input closed, finishes the file.
-int on_lost_x11_connection(void*) {
-    end_for_lost_display();
-}
-
 // The server closes its clients' connections one after the other as it dies:
 // ours may hang up a moment after the one that faulted.
 bool x11_server_gone() {
@@ -168,6 +161,19 @@ bool x11_server_gone() {
         return false;
     pollfd watched = {x11_socket, POLLRDHUP, 0};
     return poll(&watched, 1, 500) == 1 && (watched.revents & (POLLRDHUP | POLLHUP | POLLERR));
+}
+
+// Called for a broken connection, any in the process (the handler is the
+// library's). Only the server's loss ends the agent quietly; Xlib's own handler
+// would call exit(), whose static destructors then run under the engine's
+// threads. Any other break is a fault and ends as one, with its core dump.
+int on_lost_x11_connection(void*) {
+    if (x11_server_gone())
+        end_for_lost_display();
+    static const char line[] = "connexion X rompue, le serveur X répond encore : abandon\n";
+    ssize_t written = write(STDERR_FILENO, line, sizeof line - 1);
+    (void)written;
+    std::abort();
 }
 
 // The engine's hotkey thread reads X through xcb, on a connection of its own,

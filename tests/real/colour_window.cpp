@@ -1,6 +1,10 @@
 // A window of one solid colour, driven by lines on standard input:
-// "colour RRGGBB", "unmap", "map". Prints "ready" once shown and "ok" after each
-// line, once the server has done it. It names its machine and process.
+// "colour RRGGBB", "unmap", "map", "size W H", and "list", which sets the
+// root's client list (_NET_CLIENT_LIST) to this window alone, as a window
+// manager would publish it. Prints "ready" once shown and "ok" after each line,
+// once the server has done it. It names its machine, process and class
+// ("colour_window"); a third argument is the process it names instead of its
+// own, as a sandboxed client's number may name another process here.
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -21,8 +25,9 @@ int main(int argc, char** argv) {
         XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 320, 180, 0, 0, colour);
     XStoreName(display, window, title);
     // The machine (WM_CLIENT_MACHINE) and the process, as toolkits name them.
-    XSetWMProperties(display, window, nullptr, nullptr, nullptr, 0, nullptr, nullptr, nullptr);
-    long pid = getpid();
+    XClassHint hint = {const_cast<char*>("colour_window"), const_cast<char*>("colour_window")};
+    XSetWMProperties(display, window, nullptr, nullptr, nullptr, 0, nullptr, nullptr, &hint);
+    long pid = argc > 3 ? std::strtol(argv[3], nullptr, 10) : getpid();
     XChangeProperty(display, window, XInternAtom(display, "_NET_WM_PID", False), XA_CARDINAL, 32,
                     PropModeReplace, reinterpret_cast<unsigned char*>(&pid), 1);
     XMapWindow(display, window);
@@ -39,6 +44,15 @@ int main(int argc, char** argv) {
             XUnmapWindow(display, window);
         } else if (std::strncmp(line, "map", 3) == 0) {
             XMapWindow(display, window);
+        } else if (std::strncmp(line, "size ", 5) == 0) {
+            char* height = nullptr;
+            unsigned width = static_cast<unsigned>(std::strtoul(line + 5, &height, 10));
+            XResizeWindow(display, window, width,
+                          static_cast<unsigned>(std::strtoul(height, nullptr, 10)));
+        } else if (std::strncmp(line, "list", 4) == 0) {
+            XChangeProperty(display, DefaultRootWindow(display),
+                            XInternAtom(display, "_NET_CLIENT_LIST", False), XA_WINDOW, 32,
+                            PropModeReplace, reinterpret_cast<unsigned char*>(&window), 1);
         }
         XSync(display, False);
         std::puts("ok");

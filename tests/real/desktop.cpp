@@ -1,9 +1,11 @@
 #include "desktop.h"
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <spawn.h>
@@ -21,6 +23,7 @@ namespace {
 std::vector<pid_t> children;
 pid_t xvfb = -1;
 std::string sound_runtime;
+std::vector<pid_t> sound_processes; // the server's, PipeWire's three included
 Desktop* current = nullptr;
 
 pid_t spawn(std::vector<std::string> args, posix_spawn_file_actions_t* actions = nullptr) {
@@ -96,12 +99,13 @@ pid_t start_pipewire(posix_spawn_file_actions_t* quiet) {
     std::string state = std::getenv("XDG_STATE_HOME") ? std::getenv("XDG_STATE_HOME") : "";
     setenv("XDG_CONFIG_HOME", (sound_runtime + "/config").c_str(), 1);
     setenv("XDG_STATE_HOME", (sound_runtime + "/state").c_str(), 1);
-    spawn({"pipewire"}, quiet);
+    sound_processes.push_back(spawn({"pipewire"}, quiet));
     bool daemon = wait_for_path(sound_runtime + "/pipewire-0");
     pid_t pid = -1;
     if (daemon) {
-        spawn({"wireplumber"}, quiet);
+        sound_processes.push_back(spawn({"wireplumber"}, quiet));
         pid = spawn({"pipewire-pulse"}, quiet);
+        sound_processes.push_back(pid);
     }
     config.empty() ? unsetenv("XDG_CONFIG_HOME") : setenv("XDG_CONFIG_HOME", config.c_str(), 1);
     state.empty() ? unsetenv("XDG_STATE_HOME") : setenv("XDG_STATE_HOME", state.c_str(), 1);
@@ -122,17 +126,22 @@ pid_t start_pipewire(posix_spawn_file_actions_t* quiet) {
     return -1;
 }
 
+// Whether the sound server answers; a killed one may have left its socket behind.
+bool sound_server_answers() {
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (command_output("timeout 5 pactl info 2>/dev/null").find("Server Name") ==
+           std::string::npos) {
+        if (std::chrono::steady_clock::now() > until)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return true;
+}
+
 // A sound server whose only output plays a 1000 Hz sine, so the computer's
 // sound is known; PipeWire's instead when KALTO_SOUND_SERVER is "pipewire". It
-// runs with a runtime folder of its own.
-pid_t start_sound_server() {
-    char pattern[] = "/tmp/kalto-pulse-XXXXXX";
-    const char* runtime = mkdtemp(pattern);
-    if (!runtime)
-        return -1;
-    sound_runtime = runtime;
-    setenv("XDG_RUNTIME_DIR", runtime, 1);
-    unsetenv("PULSE_SERVER");
+// runs in the runtime folder made for it.
+pid_t run_sound_server() {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", 0, 0);
@@ -147,11 +156,23 @@ pid_t start_sound_server() {
                      "--load=module-native-protocol-unix",
                      "--load=module-sine sink=kalto_null frequency=1000"},
                     &actions);
-        if (!wait_for_path(sound_runtime + "/pulse/native"))
+        sound_processes.push_back(pid);
+        if (!sound_server_answers())
             pid = -1;
     }
     posix_spawn_file_actions_destroy(&actions);
     return pid;
+}
+
+pid_t start_sound_server() {
+    char pattern[] = "/tmp/kalto-pulse-XXXXXX";
+    const char* runtime = mkdtemp(pattern);
+    if (!runtime)
+        return -1;
+    sound_runtime = runtime;
+    setenv("XDG_RUNTIME_DIR", runtime, 1);
+    unsetenv("PULSE_SERVER");
+    return run_sound_server();
 }
 
 bool window_exists(const std::string& title) {
@@ -189,24 +210,26 @@ const Desktop& desktop() {
            "color=c=white:size=320x180:rate=10", "-window_title", "Blanc", "-noborder", "-left",
            "800", "-top", "0", "-an"});
     // The windows appear asynchronously: wait for each, with a deadline.
-    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    auto wait_for = [&](const char* title) {
-        while (!window_exists(title) && std::chrono::steady_clock::now() < until)
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    };
-    wait_for("Mire");
-    wait_for("Blanc");
+    wait_for_window("Mire");
+    wait_for_window("Blanc");
     // Mapped after "Blanc", so above it: "Blanc" is captured while covered.
     spawn({"ffplay", "-loglevel", "quiet", "-f", "lavfi", "-i", "color=c=red:size=400x220:rate=10",
            "-window_title", "Cache", "-noborder", "-left", "780", "-top", "0", "-an"});
-    wait_for("Cache");
+    wait_for_window("Cache");
     return *current;
 }
 
-pid_t start_player(const std::string& title, int frequency) {
+bool wait_for_window(const std::string& title) {
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!window_exists(title) && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    return window_exists(title);
+}
+
+pid_t start_player(const std::string& title, int frequency, const std::string& program) {
     // SDL would pick PipeWire first where its library is installed; the server here is PulseAudio.
     pid_t pid =
-        spawn({"env", "SDL_AUDIODRIVER=pulseaudio", "ffplay", "-loglevel", "quiet", "-f", "lavfi",
+        spawn({"env", "SDL_AUDIODRIVER=pulseaudio", program, "-loglevel", "quiet", "-f", "lavfi",
                "-i", "sine=frequency=" + std::to_string(frequency), "-window_title", title, "-x",
                "160", "-y", "120", "-left", "1000", "-top", "500"});
     std::string stream = "application.process.id = \"" + std::to_string(pid) + "\"";
@@ -220,6 +243,40 @@ pid_t start_player(const std::string& title, int frequency) {
     if (pid > 0)
         kill_desktop_process(pid);
     return -1;
+}
+
+pid_t restart_sound_server() {
+    for (pid_t pid : sound_processes)
+        if (std::find(children.begin(), children.end(), pid) != children.end())
+            kill_desktop_process(pid);
+    sound_processes.clear();
+    current->sound_server = run_sound_server();
+    return current->sound_server;
+}
+
+bool start_microphone(int frequency) {
+    // A source reading what a tone generator writes, in real time, into its pipe.
+    std::string pipe = sound_runtime + "/micro";
+    command_output("timeout 5 pactl load-module module-pipe-source source_name=kalto_micro file=" +
+                   pipe + " format=s16le rate=48000 channels=2 >/dev/null 2>&1");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, pipe.c_str(), O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    spawn({"ffmpeg", "-loglevel", "quiet", "-re", "-f", "lavfi", "-i",
+           "sine=frequency=" + std::to_string(frequency), "-f", "s16le", "-ar", "48000", "-ac", "2",
+           "-"},
+          &actions);
+    posix_spawn_file_actions_destroy(&actions);
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < until) {
+        if (command_output("timeout 5 pactl set-default-source kalto_micro >/dev/null 2>&1; "
+                           "timeout 5 pactl info")
+                .find("Default Source: kalto_micro") != std::string::npos)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
 }
 
 void end_processes(const std::vector<pid_t>& pids, std::chrono::milliseconds grace) {
@@ -253,6 +310,7 @@ void stop_desktop() {
     if (xvfb > 0)
         end_processes({xvfb}, std::chrono::seconds(5));
     children.clear();
+    sound_processes.clear();
     xvfb = -1;
     if (!sound_runtime.empty())
         std::filesystem::remove_all(sound_runtime);

@@ -17,9 +17,18 @@ struct Desktop {
 
 // Starts the display and its windows once; empty display on failure.
 const Desktop& desktop();
+// Waits, with a deadline, for a window of that title to exist.
+bool wait_for_window(const std::string& title);
 // Starts a player of a `frequency` Hz tone in a window titled `title` and waits
-// until the sound server has its stream; -1 when it did not come.
-pid_t start_player(const std::string& title, int frequency);
+// until the sound server has its stream; -1 when it did not come. `program`
+// is the player (ffplay) or a link to it under another name.
+pid_t start_player(const std::string& title, int frequency, const std::string& program = "ffplay");
+// Ends the sound server and starts it again in the same folder, where the
+// agent finds it; its new process, or -1.
+pid_t restart_sound_server();
+// A source playing a `frequency` Hz tone, made the default source: the
+// microphone that no application's sound may record.
+bool start_microphone(int frequency);
 // Ends the desktop's processes; the next desktop() starts a new one.
 void stop_desktop();
 // Kills one of the desktop's processes (a fault for a test to make) and reaps it.

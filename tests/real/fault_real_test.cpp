@@ -12,10 +12,12 @@
 #include <fstream>
 #include <map>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -127,10 +129,17 @@ bool wait_until(Condition condition, std::chrono::milliseconds deadline) {
 }
 
 // Killed mid-recording, the agent leaves no muxer behind, and the muxer, seeing
-// its input end, finishes the file: the user keeps what was recorded, in both containers.
+// its input end, finishes the file: the user keeps what was recorded, in both
+// containers. A fault signal while the X server runs is the crash it is, not the
+// server's loss.
 TEST(RealFault, KilledAgentLeavesPlayableFilesAndNoMuxer) {
-    for (const char* container : {"mp4", "mkv"}) {
+    for (auto [container, signal] : {std::pair{"mp4", SIGKILL}, std::pair{"mkv", SIGSEGV}}) {
+        // No core file of the crash left in the test's folders.
+        rlimit no_core = {0, 0}, limit = {};
+        getrlimit(RLIMIT_CORE, &limit);
+        setrlimit(RLIMIT_CORE, &no_core);
         auto agent = fault_agent();
+        setrlimit(RLIMIT_CORE, &limit);
         std::string path = agent->root() + "/tmp/tue." + container;
         agent->send(start_command("file", path));
         agent->expect_event("started", 20s);
@@ -143,8 +152,9 @@ TEST(RealFault, KilledAgentLeavesPlayableFilesAndNoMuxer) {
                 return agent->expect_event("stats", 5s).value("encoded", 0) >= 60;
             },
             20s));
-        kill(agent->pid(), SIGKILL);
-        agent->wait_exit(10s);
+        kill(agent->pid(), signal);
+        EXPECT_EQ(agent->wait_exit(10s), 128 + signal) << agent->stderr_text();
+        EXPECT_EQ(agent->stderr_text().find("serveur X perdu"), std::string::npos);
         EXPECT_TRUE(
             wait_until([&] { return std::none_of(muxers.begin(), muxers.end(), running); }, 20s))
             << container << ": a muxer is still running";
@@ -210,25 +220,51 @@ bool file_recording_under_way(AgentProcess& agent, const std::string& path) {
     return wait_until([&] { return encoded(agent) >= 30; }, 20s);
 }
 
-// The sound server killed mid-recording: the sound source loses its stream and
-// the track falls silent, the picture goes on, and the stop finishes the file.
+// The sound server killed mid-recording: the application's sound loses its
+// streams and the track falls silent, the picture goes on. Once the server is
+// back, the sound of the window's application (a new player, the old one lost
+// its server) is recorded again, and the stop finishes the file.
 TEST(RealFault, SoundServerKilledTheRecordingGoesOn) {
     DesktopEndsWithTheTest fresh_desktop_after;
     pid_t server = desktop().sound_server;
     ASSERT_GT(server, 0) << "no sound server";
+    pid_t player = start_player("Relance", 440);
+    ASSERT_GT(player, 0);
     auto agent = fault_agent();
     std::string path = agent->root() + "/tmp/sans-son.mkv";
-    ASSERT_TRUE(file_recording_under_way(*agent, path));
+    json start = json::parse(start_command("file", path));
+    start["audio"] = {{"kind", "process"}, {"window", "Relance:ffplay:ffplay"}};
+    agent->send(start.dump());
+    agent->expect_event("started", 20s);
+    ASSERT_TRUE(wait_until([&] { return encoded(*agent) >= 30; }, 20s));
     kill_desktop_process(server);
+    kill_desktop_process(player);
     int at_kill = encoded(*agent);
     EXPECT_TRUE(wait_until([&] { return encoded(*agent) >= at_kill + 60; }, 20s))
         << "the recording stopped with the sound server";
+    ASSERT_GT(restart_sound_server(), 0);
+    ASSERT_GT(start_player("Relance", 440), 0);
+    // The agent is connected again and records the new player's stream.
+    EXPECT_TRUE(wait_until(
+        [] { return !command_output("pactl list short source-outputs 2>/dev/null").empty(); }, 20s))
+        << "the application's sound was not recorded again";
+    int recorded_again = encoded(*agent);
+    EXPECT_TRUE(wait_until([&] { return encoded(*agent) >= recorded_again + 90; }, 20s));
     agent->send(R"({"cmd":"stop"})");
     json finished = agent->expect_event("finished", 30s);
     EXPECT_EQ(finished["code"], 0) << finished.dump();
     agent->send(R"({"cmd":"quit"})");
     EXPECT_EQ(agent->wait_exit(), 0);
     EXPECT_GE(decoded_frames(path), at_kill + 60) << path;
+    // The last two seconds hold the player's tone, not the server's own 1000 Hz.
+    auto band = [&](int frequency) {
+        std::string out = command_output("ffmpeg -hide_banner -nostats -sseof -2 -i '" + path +
+                                         "' -vn -af bandpass=f=" + std::to_string(frequency) +
+                                         ":width_type=h:w=60,volumedetect -f null - 2>&1");
+        std::size_t at = out.find("mean_volume: ");
+        return at == std::string::npos ? -1000.0 : std::stod(out.substr(at + 13));
+    };
+    EXPECT_GT(band(440), band(1000) + 15.0) << band(440) << " against " << band(1000);
 }
 
 // The X server gone mid-recording: nothing can be captured any more. The

@@ -1,8 +1,10 @@
+#include "../../linux/modules/win-wasapi/process_streams.h"
 #include "agent_process.h"
 #include "desktop.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -199,10 +201,11 @@ TEST(RealEngine, BlackScreenFallsBackToTheWindow) {
 }
 
 TEST(RealEngine, MissingWindowIsBlackAndFallsBack) {
+    // No window of that class: one of the class would be taken, whatever its title.
     auto agent = real_agent();
     agent->send(start_line(
         window_start("file", output_dir(*agent) + "/absente.mp4",
-                     {{"source", {{"kind", "window"}, {"window", "Absente:ffplay:ffplay"}}}})));
+                     {{"source", {{"kind", "window"}, {"window", "Absente:absente:absente"}}}})));
     EXPECT_EQ(agent->expect_event("started", 20s)["source"], "fenêtre WGC");
     EXPECT_EQ(*agent->next_event(20s), json({{"event", "source"},
                                              {"source", "fenêtre BitBlt"},
@@ -265,7 +268,7 @@ double track_volume(const std::string& path) {
 }
 
 struct Sound {
-    double at_440 = 0, at_660 = 0, at_1000 = 0, whole = 0; // mean volumes in dB
+    double at_3000 = 0, at_440 = 0, at_660 = 0, at_1000 = 0, whole = 0; // mean volumes in dB
 };
 
 // Records the window "Mire" with the sound `audio`: `started` is awaited, then
@@ -282,18 +285,8 @@ Sound record_sound(const json& audio, std::map<std::string, std::string> env = {
     agent->close_input();
     EXPECT_EQ(agent->expect_event("finished", 30s)["code"], 0);
     EXPECT_EQ(agent->wait_exit(), 0);
-    return {band_volume(path, 440), band_volume(path, 660), band_volume(path, 1000),
-            track_volume(path)};
-}
-
-TEST(RealEngine, SoundComesFromTheSoundServerElseIsSilent) {
-    // The server plays 1000 Hz; "Mire" plays nothing, so its application's sound is silence.
-    Sound computer = record_sound({{"kind", "desktop"}});
-    EXPECT_GT(computer.at_1000, computer.at_440 + 15.0);
-    EXPECT_LT(record_sound({{"kind", "process"}, {"window", "Mire:ffplay:ffplay"}}).whole, -60.0);
-    EXPECT_LT(
-        record_sound({{"kind", "desktop"}}, {{"PULSE_SERVER", "unix:/nonexistent/pulse"}}).whole,
-        -60.0);
+    return {band_volume(path, 3000), band_volume(path, 440), band_volume(path, 660),
+            band_volume(path, 1000), track_volume(path)};
 }
 
 // Players ended however the test leaves: a tone left playing would be in later recordings.
@@ -306,8 +299,52 @@ struct Players {
     }
 };
 
+// Record streams the sound server holds, of any client.
+int record_streams() {
+    std::string outputs = command_output("pactl list short source-outputs 2>/dev/null");
+    return static_cast<int>(std::count(outputs.begin(), outputs.end(), '\n'));
+}
+
+TEST(RealEngine, SoundComesFromTheSoundServerElseIsSilent) {
+    // The server plays 1000 Hz.
+    Sound computer = record_sound({{"kind", "desktop"}});
+    EXPECT_GT(computer.at_1000, computer.at_440 + 15.0);
+    // A player whose window says it runs on another machine: its connection's process here is
+    // a proxy's, not the application's. Its sound is not taken.
+    Players players{{start_player("Ailleurs", 660)}};
+    ASSERT_GT(players.pids[0], 0);
+    command_output("xprop -name Ailleurs -f WM_CLIENT_MACHINE 8s -set WM_CLIENT_MACHINE ailleurs");
+    EXPECT_LT(record_sound({{"kind", "process"}, {"window", "Ailleurs:ffplay:ffplay"}}).whole,
+              -60.0);
+    // A window naming the player's process as its own, as a sandboxed client's number may: the
+    // X server says whose it is, a process that plays nothing.
+    std::string liar_command =
+        KALTO_COLOUR_WINDOW " Menteur 000000 " + std::to_string(players.pids[0]) + " >/dev/null";
+    FILE* liar = popen(liar_command.c_str(), "we");
+    ASSERT_NE(liar, nullptr);
+    ASSERT_TRUE(wait_for_window("Menteur"));
+    EXPECT_LT(record_sound({{"kind", "process"}, {"window", "Menteur:colour_window:colour_window"}})
+                  .whole,
+              -60.0);
+    pclose(liar);
+    EXPECT_LT(
+        record_sound({{"kind", "desktop"}}, {{"PULSE_SERVER", "unix:/nonexistent/pulse"}}).whole,
+        -60.0);
+}
+
 TEST(RealEngine, AnApplicationsSoundIsItsOwnAlone) {
-    Players players{{start_player("Jeu440", 440), start_player("Chat1000", 1000)}};
+    // The game runs under another name than its program's file, as programs that rename
+    // themselves do: its streams still name the program.
+    fs::path renamed = fs::temp_directory_path() / ("kalto-renomme-" + std::to_string(getpid()));
+    fs::create_directories(renamed);
+    fs::create_symlink(command_output("command -v ffplay | tr -d '\\n'"), renamed / "jeu-renomme");
+    // Another program's window of the game's title, older: it is not the game.
+    FILE* impostor = popen(KALTO_COLOUR_WINDOW " Jeu440 000000 >/dev/null", "we");
+    ASSERT_NE(impostor, nullptr);
+    ASSERT_TRUE(wait_for_window("Jeu440"));
+    Players players{
+        {start_player("Jeu440", 440, renamed / "jeu-renomme"), start_player("Chat1000", 1000)}};
+    fs::remove_all(renamed);
     ASSERT_GT(players.pids[0], 0);
     ASSERT_GT(players.pids[1], 0);
     // The server's own 1000 Hz plays as well: neither it nor the chat is in the game's sound.
@@ -320,6 +357,28 @@ TEST(RealEngine, AnApplicationsSoundIsItsOwnAlone) {
     EXPECT_GT(computer.at_1000, computer.at_440 - 15.0);
     EXPECT_GT(computer.at_440, computer.at_1000 - 15.0);
     EXPECT_NEAR(game.at_440, computer.at_440, 3.0);
+
+    // Following one player then the other, quickly, as a window changing hands would: once
+    // nothing is followed, no stream of ours is left on the server, not even one that was
+    // ended while the server was making it.
+    ProcessStreams* streams =
+        start_process_streams([](void*, const float*, std::size_t) {}, nullptr);
+    follow_process(*streams, players.pids[0]);
+    auto until = std::chrono::steady_clock::now() + 10s;
+    while (record_streams() == 0 && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(record_streams(), 1) << "the game's stream was not recorded";
+    for (int i = 0; i < 200; ++i) {
+        follow_process(*streams, players.pids[i % 2]);
+        std::this_thread::sleep_for(1ms);
+    }
+    follow_process(*streams, 0);
+    until = std::chrono::steady_clock::now() + 10s;
+    while (record_streams() > 0 && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(record_streams(), 0);
+    stop_process_streams(streams);
+    pclose(impostor);
 }
 
 // A window whose process starts two players once told to, through a named pipe. They
@@ -333,10 +392,12 @@ struct Launcher {
         int fds[2];
         if (mkfifo(go.c_str(), 0600) != 0 || pipe2(fds, O_CLOEXEC) != 0)
             return;
-        std::string script = "export SDL_AUDIODRIVER=pulseaudio; (read go < " + go +
-                             "; for f in 440 660; do ffplay -loglevel quiet -nodisp -f lavfi -i "
-                             "sine=frequency=$f & done; wait) & exec " KALTO_COLOUR_WINDOW
-                             " Lanceur 000000";
+        // A third, short, ends during the recording.
+        std::string script =
+            "export SDL_AUDIODRIVER=pulseaudio; (read go < " + go +
+            "; for f in 440 660 880:duration=2; do ffplay -loglevel quiet -nodisp "
+            "-autoexit -f lavfi -i sine=frequency=$f & done; wait) & exec " KALTO_COLOUR_WINDOW
+            " Lanceur 000000";
         char* argv[] = {const_cast<char*>("sh"), const_cast<char*>("-c"), script.data(), nullptr};
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
@@ -380,7 +441,9 @@ struct Launcher {
 
 TEST(RealEngine, AnApplicationsSoundHoldsWhatItsChildrenPlay) {
     // The window's process plays nothing itself. Once the recording is under way, a process
-    // it started starts two players: their streams are taken as they appear.
+    // it started starts three players: their streams are taken as they appear. One ends
+    // soon: its stream goes, and the microphone (the default source) is never recorded instead.
+    ASSERT_TRUE(start_microphone(3000));
     Launcher launcher;
     ASSERT_GT(launcher.group, 0);
     auto until = std::chrono::steady_clock::now() + 20s;
@@ -401,17 +464,25 @@ TEST(RealEngine, AnApplicationsSoundHoldsWhatItsChildrenPlay) {
             ++count;
         return count;
     };
-    bool started = false;
-    Sound sound =
-        record_sound({{"kind", "process"}, {"window", "Lanceur:colour_window:x"}}, {}, [&] {
+    bool started = false, three = false, ended = false;
+    Sound sound = record_sound(
+        {{"kind", "process"}, {"window", "Lanceur:colour_window:colour_window"}}, {}, [&] {
             auto deadline = std::chrono::steady_clock::now() + 20s;
             started = launcher.start_players(deadline);
-            while (started && players() < 2 && std::chrono::steady_clock::now() < deadline)
-                std::this_thread::sleep_for(100ms);
+            while (started && !(three = players() == 3) &&
+                   std::chrono::steady_clock::now() < deadline)
+                std::this_thread::sleep_for(50ms);
+            // Once the short one's input is gone, one stream of ours records each of the others.
+            while (three && !(ended = players() == 2 && record_streams() == 2) &&
+                   std::chrono::steady_clock::now() < deadline)
+                std::this_thread::sleep_for(50ms);
         });
     ASSERT_TRUE(started) << "the players were not started";
+    EXPECT_TRUE(three) << "the three players did not play together";
+    EXPECT_TRUE(ended) << "a stream of an ended input was left, or one of the others not recorded";
     EXPECT_GT(sound.at_440, sound.at_1000 + 15.0) << sound.at_440 << " against " << sound.at_1000;
     EXPECT_GT(sound.at_660, sound.at_1000 + 15.0) << sound.at_660 << " against " << sound.at_1000;
+    EXPECT_LT(sound.at_3000, sound.at_440 - 30.0) << "the microphone: " << sound.at_3000;
     // Mixed whole: a stream held back or cut short would be quieter than the other.
     EXPECT_NEAR(sound.at_440, sound.at_660, 2.0);
 }
@@ -478,22 +549,45 @@ double wait_for_luma(AgentProcess& agent, double luma, std::chrono::seconds dead
 }
 
 TEST(RealEngine, WindowHiddenAndShownIsCapturedAsItIsNow) {
-    // Red is luma 63 and green 173 in partial range.
-    FILE* window = popen(KALTO_COLOUR_WINDOW " Teinte ff0000 >/dev/null", "w");
+    // Two windows alike. The second, red, is the one the root's client list names, as a window
+    // manager publishes it: the list's is taken. Red is luma 63, green 173, white 235.
+    FILE* other = popen(KALTO_COLOUR_WINDOW " Teinte 00ff00 >/dev/null", "we");
+    ASSERT_NE(other, nullptr);
+    ASSERT_TRUE(wait_for_window("Teinte"));
+    FILE* window = popen(KALTO_COLOUR_WINDOW " Teinte ff0000 >/dev/null", "we");
     ASSERT_NE(window, nullptr);
+    std::fputs("list\n", window);
+    std::fflush(window);
+    auto listed = [] {
+        return command_output("xprop -root _NET_CLIENT_LIST 2>/dev/null").find("window id") !=
+               std::string::npos;
+    };
+    auto until = std::chrono::steady_clock::now() + 20s;
+    while (!listed() && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(100ms);
+    ASSERT_TRUE(listed());
     auto agent = real_agent();
-    agent->send(start_line(
-        small_window_start(output_dir(*agent) + "/teinte.mp4", "Teinte:colour_window:x")));
+    agent->send(start_line(small_window_start(output_dir(*agent) + "/teinte.mp4",
+                                              "Teinte:colour_window:colour_window")));
     agent->expect_event("started", 20s);
     EXPECT_NEAR(wait_for_luma(*agent, 63.0, 15s), 63.0, 10.0);
     // Hidden, repainted while hidden, shown again: the capture must show the new picture.
-    std::fputs("unmap\ncolour 00ff00\nmap\n", window);
+    std::fputs("unmap\ncolour ffffff\nmap\n", window);
     std::fflush(window);
-    EXPECT_NEAR(wait_for_luma(*agent, 173.0, 10s), 173.0, 10.0);
+    EXPECT_NEAR(wait_for_luma(*agent, 235.0, 10s), 235.0, 10.0);
+    // Made narrower only: the picture follows, half white, half the black around it.
+    std::fputs("size 160 180\n", window);
+    std::fflush(window);
+    EXPECT_NEAR(wait_for_luma(*agent, 125.5, 10s), 125.5, 10.0);
+    // Gone, its entry left in the list as a window manager that died leaves it: the walk
+    // finds the other.
+    pclose(window);
+    EXPECT_NEAR(wait_for_luma(*agent, 173.0, 15s), 173.0, 10.0);
     agent->close_input();
     EXPECT_EQ(agent->expect_event("finished", 30s)["code"], 0);
     EXPECT_EQ(agent->wait_exit(), 0);
-    pclose(window);
+    pclose(other);
+    command_output("xprop -root -remove _NET_CLIENT_LIST");
 }
 
 TEST(Desktop, TeardownEndsAChildThatIgnoresTerminationWithinItsGrace) {

@@ -3,6 +3,10 @@
 #include "../common/inner_source.h"
 #include "capture_sources.h"
 
+#include <X11/Xlib.h>
+#include <X11/extensions/Xrandr.h>
+
+#include <cstdio>
 #include <cstdlib>
 
 namespace {
@@ -55,6 +59,41 @@ void enum_inner(void* data, obs_source_enum_proc_t callback, void* param) {
         callback(capture->source, capture->inner, param);
 }
 
+void add_monitor(obs_property_t* list, int number, int width, int height) {
+    char name[64], value[16];
+    std::snprintf(name, sizeof name, "Écran %d : %dx%d", number, width, height);
+    std::snprintf(value, sizeof value, "%d", number);
+    obs_property_list_add_string(list, name, value);
+}
+
+// The monitors as "xshm_input" numbers them: RandR's monitors of the first
+// screen (RandR 1.5, X servers since 2015), else the X screens.
+obs_properties_t* properties(void*) {
+    obs_properties_t* properties = obs_properties_create();
+    obs_property_t* list = obs_properties_add_list(properties, "monitor_id", "Écran",
+                                                   OBS_COMBO_TYPE_LIST, OBS_COMBO_FORMAT_STRING);
+    Display* display = XOpenDisplay(nullptr);
+    if (!display)
+        return properties;
+    int event = 0, error = 0, major = 0, minor = 0;
+    int count = 0;
+    XRRMonitorInfo* monitors = nullptr;
+    if (XRRQueryExtension(display, &event, &error) && XRRQueryVersion(display, &major, &minor) &&
+        (major > 1 || minor >= 5))
+        monitors = XRRGetMonitors(display, RootWindow(display, 0), True, &count);
+    if (monitors) {
+        for (int i = 0; i < count; ++i)
+            if (monitors[i].width > 0 && monitors[i].height > 0)
+                add_monitor(list, i, monitors[i].width, monitors[i].height);
+        XRRFreeMonitors(monitors);
+    } else {
+        for (int i = 0; i < ScreenCount(display); ++i)
+            add_monitor(list, i, DisplayWidth(display, i), DisplayHeight(display, i));
+    }
+    XCloseDisplay(display);
+    return properties;
+}
+
 } // namespace
 
 obs_source_info screen_capture_info() {
@@ -69,5 +108,6 @@ obs_source_info screen_capture_info() {
     info.video_render = render;
     info.enum_active_sources = enum_inner;
     info.enum_all_sources = enum_inner;
+    info.get_properties = properties;
     return info;
 }

@@ -1,7 +1,7 @@
 #include "window_capture.h"
 
 #include "../common/inner_source.h"
-#include "../common/window_title.h"
+#include "../common/x_windows.h"
 #include "capture_sources.h"
 
 #include <util/platform.h>
@@ -15,7 +15,9 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -26,7 +28,8 @@ constexpr auto lookup_period = std::chrono::seconds(1); // between searches for 
 // Searches for the window on a connection and thread of its own, so that a
 // desktop of many windows never slows the video thread.
 struct WindowLookup {
-    std::string title;
+    std::optional<WindowValue> value; // none: the setting names no window
+    WindowPriority priority = WindowPriority::window_class;
     std::atomic<bool> wanted{true}; // set by the video thread when it has no window
     std::atomic<unsigned long> found{0};
     std::mutex mutex;
@@ -41,7 +44,12 @@ void run_lookup(WindowLookup& lookup) {
     while (display && !lookup.stopping) {
         if (lookup.wanted.load() && !lookup.found.load()) {
             lock.unlock();
-            unsigned long window = find_window(display, lookup.title);
+            unsigned long window = 0;
+            try {
+                if (lookup.value)
+                    window = find_window(display, *lookup.value, lookup.priority);
+            } catch (...) { // out of memory: tried again later
+            }
             lock.lock();
             if (window) {
                 lookup.found = window;
@@ -67,7 +75,6 @@ void stop_lookup(WindowLookup& lookup) {
 
 struct WindowCapture {
     obs_source_t* source = nullptr;
-    std::string title;
     Display* display = nullptr; // ours, used on the video thread only
     Window window = 0;
     Pixmap pixmap = 0;
@@ -216,16 +223,27 @@ void apply_window_events(WindowCapture& c) {
 } // namespace
 
 void* create_window_capture(obs_data_t* settings, obs_source_t* source) {
-    auto* capture = new WindowCapture;
-    capture->source = source;
-    capture->title = window_title(obs_data_get_string(settings, "window"));
-    capture->display = XOpenDisplay(nullptr);
-    if (capture->display) {
-        capture->use_shm = XShmQueryExtension(capture->display);
-        capture->lookup.title = capture->title;
-        capture->lookup.thread = std::thread(run_lookup, std::ref(capture->lookup));
+    // Nothing may escape into the engine: a capture that cannot be made (no
+    // thread to look with, no memory) leaves the source without data, which
+    // the engine then never calls with.
+    std::unique_ptr<WindowCapture> capture;
+    try {
+        capture = std::make_unique<WindowCapture>();
+        capture->source = source;
+        capture->lookup.value = parse_window_value(obs_data_get_string(settings, "window"));
+        capture->lookup.priority =
+            static_cast<WindowPriority>(obs_data_get_int(settings, "priority"));
+        capture->display = XOpenDisplay(nullptr);
+        if (capture->display) {
+            capture->use_shm = XShmQueryExtension(capture->display);
+            capture->lookup.thread = std::thread(run_lookup, std::ref(capture->lookup));
+        }
+    } catch (...) {
+        if (capture && capture->display)
+            XCloseDisplay(capture->display);
+        return nullptr;
     }
-    return capture;
+    return capture.release();
 }
 
 void destroy_window_capture(void* data) {
@@ -266,10 +284,32 @@ void tick_window_capture(void* data, float) {
     obs_source_output_video(c.source, &frame);
 }
 
+namespace {
+
+// The windows a user would pick, as the Windows plug-in lists them: "[exe]:
+// title", valued "title:class:exe".
+obs_properties_t* window_capture_properties(void*) {
+    obs_properties_t* properties = obs_properties_create();
+    obs_property_t* list = obs_properties_add_list(properties, "window", "Fenêtre",
+                                                   OBS_COMBO_TYPE_LIST, OBS_COMBO_FORMAT_STRING);
+    if (Display* display = XOpenDisplay(nullptr)) {
+        try {
+            for (const ListedWindow& window : list_windows(display))
+                obs_property_list_add_string(list, window.name.c_str(), window.value.c_str());
+        } catch (...) { // out of memory: the list ends there
+        }
+        XCloseDisplay(display);
+    }
+    return properties;
+}
+
+} // namespace
+
 obs_source_info window_capture_info() {
     obs_source_info info =
         input_source_info("window_capture", "Capture de fenêtre (X11)", OBS_SOURCE_ASYNC_VIDEO,
                           create_window_capture, destroy_window_capture);
     info.video_tick = tick_window_capture;
+    info.get_properties = window_capture_properties;
     return info;
 }

@@ -1,9 +1,11 @@
 // "wasapi_process_output_capture" for Linux: the sound of the application
-// whose window the settings name, and only its sound. The window gives its
-// process, the sound server that process's streams (see process_streams.h);
-// without the window, its process id or any stream of it, the track is silent.
+// whose window the settings name, and only its sound. The window, matched as
+// the Windows plug-in matches it (x_windows.h), gives its process as the X
+// server knows it, and the sound server that process's streams (see
+// process_streams.h); without the window, a process the server vouches for or
+// any stream of it, the track is silent.
 #include "../common/inner_source.h"
-#include "../common/window_title.h"
+#include "../common/x_windows.h"
 #include "process_streams.h"
 #include "sound_sources.h"
 
@@ -14,7 +16,9 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -34,7 +38,8 @@ struct Run {
 
 struct ProcessSound {
     obs_source_t* source = nullptr;
-    std::string title;
+    std::optional<WindowValue> value; // none: the setting names no window
+    WindowPriority priority = WindowPriority::executable;
     ProcessStreams* streams = nullptr;
     std::mutex mutex; // guards `stopping` and `waiting`
     std::condition_variable wake, sound_ready;
@@ -44,15 +49,26 @@ struct ProcessSound {
     uint64_t next_timestamp = 0; // where the last run ended; the connection's thread only
 };
 
-// Once a second: the window's process now (it may have closed, or another
-// opened under the title), and the sound server again if it went away.
+// The window now, and its process: 0 when there is none to trust.
+pid_t look_up(ProcessSound& sound, Display* display, unsigned long& window) {
+    try {
+        window =
+            display && sound.value ? find_window(display, *sound.value, sound.priority, window) : 0;
+    } catch (...) { // out of memory: tried again later
+        window = 0;
+    }
+    return window ? window_process(display, window) : 0;
+}
+
+// Once a second: the window's process now (it may have closed, or a better
+// matching one opened), and the sound server again if it went away.
 void run_lookup(ProcessSound& sound) {
     Display* display = XOpenDisplay(nullptr);
+    unsigned long window = 0;
     std::unique_lock lock(sound.mutex);
     while (!sound.stopping) {
         lock.unlock();
-        unsigned long window = display ? find_window(display, sound.title) : 0;
-        pid_t pid = window ? window_process_id(display, window) : 0;
+        pid_t pid = look_up(sound, display, window);
         keep_connected(*sound.streams);
         follow_process(*sound.streams, pid);
         lock.lock();
@@ -105,28 +121,47 @@ void run_delivery(ProcessSound& sound) {
     }
 }
 
+// Ends the threads that started and the sound server connection.
+void stop(ProcessSound& sound) {
+    {
+        std::lock_guard lock(sound.mutex);
+        sound.stopping = true;
+    }
+    sound.wake.notify_all();
+    sound.sound_ready.notify_all();
+    if (sound.lookup.joinable())
+        sound.lookup.join();
+    if (sound.streams)
+        stop_process_streams(sound.streams);
+    // No sound reaches the source once this returns.
+    if (sound.delivery.joinable())
+        sound.delivery.join();
+}
+
 void* create(obs_data_t* settings, obs_source_t* source) {
-    auto* sound = new ProcessSound;
-    sound->source = source;
-    sound->title = window_title(obs_data_get_string(settings, "window"));
-    sound->streams = start_process_streams(take_sound, sound);
-    sound->lookup = std::thread(run_lookup, std::ref(*sound));
-    sound->delivery = std::thread(run_delivery, std::ref(*sound));
-    return sound;
+    // Nothing may escape into the engine: a capture that cannot be made (no
+    // thread, no memory) leaves the source without data, silent, which the
+    // engine then never calls with.
+    std::unique_ptr<ProcessSound> sound;
+    try {
+        sound = std::make_unique<ProcessSound>();
+        sound->source = source;
+        sound->value = parse_window_value(obs_data_get_string(settings, "window"));
+        sound->priority = static_cast<WindowPriority>(obs_data_get_int(settings, "priority"));
+        sound->streams = start_process_streams(take_sound, sound.get());
+        sound->delivery = std::thread(run_delivery, std::ref(*sound));
+        sound->lookup = std::thread(run_lookup, std::ref(*sound));
+    } catch (...) {
+        if (sound)
+            stop(*sound);
+        return nullptr;
+    }
+    return sound.release();
 }
 
 void destroy(void* data) {
     auto* sound = static_cast<ProcessSound*>(data);
-    {
-        std::lock_guard lock(sound->mutex);
-        sound->stopping = true;
-    }
-    sound->wake.notify_all();
-    sound->sound_ready.notify_all();
-    sound->lookup.join();
-    stop_process_streams(sound->streams);
-    // No sound reaches the source once this returns.
-    sound->delivery.join();
+    stop(*sound);
     delete sound;
 }
 

@@ -1,5 +1,7 @@
 #include "process_streams.h"
 
+#include "../common/program_file.h"
+
 #include <pulse/pulseaudio.h>
 
 #include <algorithm>
@@ -48,6 +50,7 @@ struct ProcessStreams {
     pa_context* context = nullptr;
     pid_t target = 0;
     std::map<uint32_t, std::unique_ptr<Input>> inputs; // by the application's sink input
+    std::vector<pa_stream*> closing;                   // ended while the server made them
     std::vector<float> mixed;
     DeliverSound deliver = nullptr;
     void* deliver_data = nullptr;
@@ -55,10 +58,31 @@ struct ProcessStreams {
 
 namespace {
 
-void end_stream(pa_stream* stream) {
+// A stream ended while the server was making it, once made or failed.
+void on_closing_state(pa_stream* stream, void* data) {
+    auto& s = *static_cast<ProcessStreams*>(data);
+    pa_stream_state_t state = pa_stream_get_state(stream);
+    if (state == PA_STREAM_READY) {
+        pa_stream_disconnect(stream); // its end comes back as TERMINATED
+    } else if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) {
+        pa_stream_set_state_callback(stream, nullptr, nullptr);
+        std::erase(s.closing, stream);
+        pa_stream_unref(stream);
+    }
+}
+
+// The server refuses to end a stream it is still making, and would keep it,
+// recording, until the connection closes: such a stream waits on the closing
+// list until it is made.
+void end_stream(ProcessStreams& s, pa_stream* stream) {
     pa_stream_set_read_callback(stream, nullptr, nullptr);
+    if (pa_stream_get_state(stream) == PA_STREAM_CREATING) {
+        pa_stream_set_state_callback(stream, on_closing_state, &s);
+        s.closing.push_back(stream);
+        return;
+    }
     pa_stream_set_state_callback(stream, nullptr, nullptr);
-    if (pa_stream_get_state(stream) != PA_STREAM_UNCONNECTED)
+    if (pa_stream_get_state(stream) == PA_STREAM_READY)
         pa_stream_disconnect(stream);
     pa_stream_unref(stream);
 }
@@ -67,13 +91,13 @@ void drop_input(ProcessStreams& s, uint32_t index) {
     auto found = s.inputs.find(index);
     if (found == s.inputs.end())
         return;
-    end_stream(found->second->stream);
+    end_stream(s, found->second->stream);
     s.inputs.erase(found);
 }
 
 void drop_all_inputs(ProcessStreams& s) {
     for (auto& [index, input] : s.inputs)
-        end_stream(input->stream);
+        end_stream(s, input->stream);
     s.inputs.clear();
 }
 
@@ -104,13 +128,12 @@ void deliver_mixed(ProcessStreams& s) {
     s.deliver(s.deliver_data, s.mixed.data(), frames);
 }
 
-void on_read(pa_stream* stream, size_t, void* data) {
-    auto* input = static_cast<Input*>(data);
-    std::vector<float>& pending = input->pending;
+void read_sound(pa_stream* stream, Input& input) {
+    std::vector<float>& pending = input.pending;
     // Sound left from before a pause would come late: it goes.
-    if (paused(*input, std::chrono::steady_clock::now()))
+    if (paused(input, std::chrono::steady_clock::now()))
         pending.clear();
-    input->corked = false;
+    input.corked = false;
     const void* bytes = nullptr;
     size_t size = 0;
     while (pa_stream_peek(stream, &bytes, &size) == 0 && size > 0) {
@@ -123,8 +146,17 @@ void on_read(pa_stream* stream, size_t, void* data) {
     }
     if (pending.size() > most_frames * channels)
         pending.erase(pending.begin(), pending.end() - static_cast<long>(most_frames * channels));
-    input->last_sound = std::chrono::steady_clock::now();
-    deliver_mixed(*input->owner);
+    input.last_sound = std::chrono::steady_clock::now();
+}
+
+void on_read(pa_stream* stream, size_t, void* data) {
+    auto* input = static_cast<Input*>(data);
+    try {
+        read_sound(stream, *input);
+        deliver_mixed(*input->owner);
+    } catch (...) { // out of memory: this sound is lost, not the process
+        input->pending.clear();
+    }
 }
 
 void on_stream_state(pa_stream* stream, void* data) {
@@ -137,7 +169,14 @@ void on_stream_state(pa_stream* stream, void* data) {
 // output mixes it with the others.
 void add_input(ProcessStreams& s, uint32_t index) {
     pa_sample_spec spec = {PA_SAMPLE_FLOAT32NE, process_sound_rate, channels};
-    pa_stream* stream = pa_stream_new(s.context, "kalto-obs", &spec, nullptr);
+    // Never moved, nor made from another source: for a stream whose input is gone,
+    // PipeWire's session manager would take the default source, a microphone, instead
+    // (WirePlumber 0.5 unless told not to fall back; 0.4 unless told not to move).
+    pa_proplist* properties = pa_proplist_new();
+    pa_proplist_sets(properties, "node.dont-fallback", "true");
+    pa_stream* stream =
+        pa_stream_new_with_proplist(s.context, "kalto-obs", &spec, nullptr, properties);
+    pa_proplist_free(properties);
     if (!stream)
         return;
     auto input = std::make_unique<Input>();
@@ -149,35 +188,12 @@ void add_input(ProcessStreams& s, uint32_t index) {
     pa_buffer_attr attr;
     std::memset(&attr, 0xff, sizeof attr); // the server's choice for all but the fragment
     attr.fragsize = static_cast<uint32_t>(block_frames * channels * sizeof(float));
-    // Never moved: PipeWire's server would record a stream whose input is gone from the
-    // default source (the whole output's monitor, or a microphone) instead of refusing it.
     auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_DONT_MOVE | PA_STREAM_ADJUST_LATENCY);
     if (pa_stream_connect_record(stream, nullptr, &attr, flags) < 0) {
-        end_stream(stream);
+        end_stream(s, stream);
         return;
     }
     s.inputs[index] = std::move(input);
-}
-
-// A program replaced on disk while it runs is named "<name> (deleted)", by its
-// link in /proc and by clients that read their own.
-std::string without_deleted(std::string name) {
-    const std::string deleted = " (deleted)";
-    if (name.ends_with(deleted))
-        name.resize(name.size() - deleted.size());
-    return name;
-}
-
-// The file name of the program a process runs; empty when it cannot be read.
-std::string program_of(pid_t pid) {
-    char path[64];
-    std::snprintf(path, sizeof path, "/proc/%d/exe", static_cast<int>(pid));
-    char target[4096];
-    ssize_t size = readlink(path, target, sizeof target - 1);
-    if (size <= 0)
-        return "";
-    std::string program(target, static_cast<std::size_t>(size));
-    return without_deleted(program.substr(program.rfind('/') + 1));
 }
 
 // The name the system gives the process (the file it was started as, 15 bytes at most).
@@ -199,7 +215,7 @@ std::string name_of(pid_t pid) {
 // Clients name their program by its file (libpulse) or by the name it was started as.
 bool runs_program(pid_t pid, const std::string& named) {
     std::string binary = without_deleted(named);
-    return program_of(pid) == binary || (!binary.empty() && name_of(pid) == binary.substr(0, 15));
+    return program_file(pid) == binary || (!binary.empty() && name_of(pid) == binary.substr(0, 15));
 }
 
 // The number a client gives is its word, in its own process namespace (a
@@ -258,6 +274,12 @@ void on_context_state(pa_context* context, void* data) {
 
 void disconnect(ProcessStreams& s) {
     drop_all_inputs(s);
+    // The server ends what the connection made with it.
+    for (pa_stream* stream : s.closing) {
+        pa_stream_set_state_callback(stream, nullptr, nullptr);
+        pa_stream_unref(stream);
+    }
+    s.closing.clear();
     if (!s.context)
         return;
     // Operations under way are cancelled with the connection: their callbacks never run.
