@@ -172,6 +172,9 @@ constexpr int nix_platform_wayland = 2;
 // Optional entry points: used when present, never required.
 typedef void (*obs_set_nix_platform_fn)(int);
 typedef void (*obs_set_nix_platform_display_fn)(void*);
+// With a null description, ends the engine's audio without setting it up again.
+struct obs_audio_info2;
+typedef bool (*obs_reset_audio2_fn)(const obs_audio_info2*);
 
 // The property lists, outside the table: only the listing mode needs them.
 // Same declarations at libobs 29 to 32: X(name, return type, parameters).

@@ -16,10 +16,6 @@ const std::vector<std::string> engine_modules = {
 
 namespace {
 
-obs_audio_info bring_up_audio() {
-    return {48000, engine_const::speakers_stereo};
-}
-
 obs_video_info bring_up_video() {
     return engine_video_info(60, 1920, 1080, 1920, 1080);
 }
@@ -114,7 +110,7 @@ int start_engine(EngineBringUp& state) {
         emit_error("libobs ne démarre pas");
         return exit_code::engine_start;
     }
-    obs_audio_info audio = bring_up_audio();
+    obs_audio_info audio = engine_audio_info();
     if (!api.obs_reset_audio(&audio)) {
         emit_error("son : initialisation refusée");
         return exit_code::engine_start;

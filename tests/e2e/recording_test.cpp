@@ -164,10 +164,13 @@ TEST(Recording, EngineReceivesTheSettingsOfTheStart) {
     agent->close_input();
     EXPECT_EQ(agent->wait_exit(), 0);
     std::vector<std::string> journal = agent->journal();
+    // The audio is ended around the video reset: its thread would meet the engine's lock destroyed.
     std::vector<std::string> expected = {
+        "obs_reset_audio2 null",
         "obs_reset_video " + test_platform::graphics_module +
             " 120/1 base=2x1081 output=1280x2 format=2 adapter=0 gpu=1 cs=2 "
             "range=1 scale=2",
+        "obs_reset_audio 48000 2",
         "obs_source_create window_capture \"KALTO image (fenêtre WGC)\" "
         "window=JeuX;method=2;priority=0;cursor=false;client_area=true;capture_audio=false -> null",
         "obs_source_create window_capture \"KALTO image (fenêtre BitBlt)\" "

@@ -104,6 +104,12 @@ FAKE_EXPORT bool obs_reset_audio(const obs_audio_info* info) {
     return !script().audio_fails;
 }
 
+// Only the form that ends the audio (a null description) is ever asked of the fake.
+FAKE_EXPORT bool obs_reset_audio2(const void* info) {
+    journal(std::string("obs_reset_audio2 ") + (info ? "info" : "null"));
+    return true;
+}
+
 // Set by every accepted reset; read by the video thread.
 std::uint32_t fake_output_width = 0, fake_output_height = 0, fake_fps = 0;
 
