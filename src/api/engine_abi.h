@@ -172,9 +172,14 @@ constexpr int nix_platform_wayland = 2;
 // Optional entry points: used when present, never required.
 typedef void (*obs_set_nix_platform_fn)(int);
 typedef void (*obs_set_nix_platform_display_fn)(void*);
-// With a null description, ends the engine's audio without setting it up again.
-struct obs_audio_info2;
-typedef bool (*obs_reset_audio2_fn)(const obs_audio_info2*);
+// The engine's raw audio of one mix, called on its audio thread at every tick.
+struct audio_data;
+struct audio_convert_info;
+typedef void (*audio_output_callback_t)(void* param, size_t mix_index, struct audio_data* data);
+typedef void (*obs_add_raw_audio_callback_fn)(size_t mix_index, const audio_convert_info*,
+                                              audio_output_callback_t, void* param);
+typedef void (*obs_remove_raw_audio_callback_fn)(size_t mix_index, audio_output_callback_t,
+                                                 void* param);
 
 // The property lists, outside the table: only the listing mode needs them.
 // Same declarations at libobs 29 to 32: X(name, return type, parameters).

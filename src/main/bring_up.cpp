@@ -8,6 +8,7 @@
 #include "protocol/event_writer.h"
 #include "recording/encoders.h"
 #include "recording/recording.h"
+#include "recording/video_reset.h"
 
 #include <nlohmann/json.hpp>
 
@@ -116,7 +117,7 @@ int start_engine(EngineBringUp& state) {
         return exit_code::engine_start;
     }
     obs_video_info video = bring_up_video();
-    int reset = api.obs_reset_video(&video);
+    int reset = reset_engine_video(video);
     if (reset != engine_const::video_success) {
         emit_error(std::string(platform::graphics_failure_name) +
                    " : initialisation refusée (code " + std::to_string(reset) + ")");

@@ -7,6 +7,7 @@
 #include "recording/encoders.h"
 #include "recording/frame_probe.h"
 #include "recording/release.h"
+#include "recording/video_reset.h"
 
 #include <algorithm>
 
@@ -42,23 +43,6 @@ obs_audio_info engine_audio_info() {
     return {48000, engine_const::speakers_stereo};
 }
 
-std::optional<int> reset_engine_video(obs_video_info& video) {
-    const EngineApi& api = engine();
-    // The video reset destroys and re-creates a lock that the audio thread takes at
-    // every tick; on Windows a tick that meets the destroyed lock crashes the process
-    // (libobs 30 to 32). With the audio ended, no tick can come.
-    static auto end_audio =
-        reinterpret_cast<obs_reset_audio2_fn>(engine_optional_entry("obs_reset_audio2"));
-    bool ended = end_audio && end_audio(nullptr);
-    int reset = api.obs_reset_video(&video);
-    if (!ended)
-        return reset;
-    obs_audio_info audio = engine_audio_info();
-    if (!api.obs_reset_audio(&audio))
-        return std::nullopt;
-    return reset;
-}
-
 obs_video_info start_video_info(const Start& start) {
     std::uint32_t fps = start.fps <= 10 ? 10 : std::min<std::uint32_t>(start.fps, 120);
     return engine_video_info(fps, std::max<std::uint32_t>(start.base_width, 2),
@@ -82,13 +66,9 @@ std::optional<Recording> start_recording(Start start) {
     }
     const EngineApi& api = engine();
     obs_video_info video = start_video_info(start);
-    std::optional<int> reset = reset_engine_video(video);
-    if (!reset) {
-        emit_error("son : initialisation refusée");
-        return std::nullopt;
-    }
-    if (*reset != engine_const::video_success) {
-        emit_error("vidéo : réinitialisation refusée (code " + std::to_string(*reset) + ")");
+    int reset = reset_engine_video(video);
+    if (reset != engine_const::video_success) {
+        emit_error("vidéo : réinitialisation refusée (code " + std::to_string(reset) + ")");
         return std::nullopt;
     }
 

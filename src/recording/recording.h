@@ -38,10 +38,6 @@ obs_video_info engine_video_info(std::uint32_t fps, std::uint32_t base_width,
 // The engine's audio settings: 48 kHz stereo.
 obs_audio_info engine_audio_info();
 
-// Resets the engine's video with its audio ended around the reset and set up
-// again afterwards. The reset's result, or nothing when the audio came back refused.
-std::optional<int> reset_engine_video(obs_video_info& video);
-
 // The engine's video settings for a start, with the rate and sizes limited.
 obs_video_info start_video_info(const Start& start);
 

@@ -59,7 +59,11 @@ TEST(BringUp, RefusedStartUpStepsEndWithCode3) {
         agent.send(R"({"cmd":"quit"})");
         nlohmann::json event = fatal_event(agent, 3);
         EXPECT_EQ(event, nlohmann::json({{"event", "error"}, {"message", c.message}}));
+        // The audio thread's hold around the video reset aside, nothing follows the refusal.
         std::vector<std::string> journal = agent.journal();
+        std::erase_if(journal, [](const std::string& line) {
+            return line.find("audio tick") == 0 || line.find("raw_audio_callback") != line.npos;
+        });
         ASSERT_FALSE(journal.empty());
         EXPECT_EQ(journal.back().rfind(c.last_call, 0), 0u) << journal.back();
         EXPECT_TRUE(journal_calls(journal, "obs_shutdown").empty());
@@ -110,9 +114,13 @@ TEST(BringUp, FixedEngineSettingsAndOrder) {
         "base_set_log_handler null",
         "obs_startup fr-FR " + test_platform::join({agent.root(), "tmp", "kalto-obs"}) + " null",
         "obs_reset_audio 48000 2",
+        "obs_add_raw_audio_callback 0",
+        "audio tick",
         "obs_reset_video " + test_platform::graphics_module +
             " 60/1 base=1920x1080 output=1920x1080 format=2 adapter=0 gpu=1 "
             "cs=2 range=1 scale=2",
+        "audio tick done",
+        "obs_remove_raw_audio_callback 0",
         "obs_post_load_modules",
         "obs_shutdown",
         "live_allocations 0"};

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
 
 struct obs_module {
     std::string name;
@@ -104,10 +105,24 @@ FAKE_EXPORT bool obs_reset_audio(const obs_audio_info* info) {
     return !script().audio_fails;
 }
 
-// Only the form that ends the audio (a null description) is ever asked of the fake.
-FAKE_EXPORT bool obs_reset_audio2(const void* info) {
-    journal(std::string("obs_reset_audio2 ") + (info ? "info" : "null"));
-    return true;
+// One audio tick for each raw audio callback added, on a thread of its own; taking
+// the callback out waits for its tick, as the engine's lock of its callbacks does.
+std::thread audio_tick;
+
+FAKE_EXPORT void obs_add_raw_audio_callback(size_t mix, const void*,
+                                            void (*callback)(void*, size_t, void*), void* param) {
+    journal("obs_add_raw_audio_callback " + std::to_string(mix));
+    audio_tick = std::thread([=] {
+        journal("audio tick");
+        callback(param, mix, nullptr);
+        journal("audio tick done");
+    });
+}
+
+FAKE_EXPORT void obs_remove_raw_audio_callback(size_t mix, void (*)(void*, size_t, void*), void*) {
+    if (audio_tick.joinable())
+        audio_tick.join();
+    journal("obs_remove_raw_audio_callback " + std::to_string(mix));
 }
 
 // Set by every accepted reset; read by the video thread.
