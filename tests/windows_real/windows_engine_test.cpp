@@ -211,9 +211,30 @@ TEST(WindowsEngine, LayoutProgramMakesTheAgentsTree) {
         EXPECT_TRUE(fs::exists(layout.root + "/" + file)) << file;
 }
 
-// A new user's session: no encoder named, a window in both modes, the computer's sound.
+// The value `--list` gives the item named `name`, among `items`; empty when none is.
+std::string listed_value(const json& items, const std::string& name) {
+    for (const json& item : items)
+        if (item.value("name", "") == name)
+            return item.value("value", "");
+    return "";
+}
+
+// A new user's session: the window picked from the agent's own list, no encoder named,
+// both modes, the computer's sound.
 TEST(WindowsEngine, RecordsAWindowAndTheComputersSound) {
     paint("ff0000");
+    AgentProcess listing({.installed_root = laid_out().root,
+                          .launcher = {"env", "-u", "TMPDIR", "wine"},
+                          .executable = "kalto-obs.exe",
+                          .arguments = {"--list"}});
+    EXPECT_EQ(listing.wait_exit(120s), 0) << listing.stderr_text();
+    json targets = json::parse(listing.stdout_text(), nullptr, false);
+    EXPECT_EQ(listed_value(targets.value("windows", json::array()), "[teinte.exe]: Teinte"), window)
+        << targets;
+    // Wine names its one screen by its device interface, as Windows 10 does.
+    std::string monitors = targets.value("monitors", json::array()).dump();
+    EXPECT_NE(monitors.find("DISPLAY"), std::string::npos) << monitors;
+
     auto agent = wine_agent();
     std::string out = work + "/out", file = out + "/fenetre.mp4";
     agent->send(start_line(start_of("both", file, {{"replayDir", windows_path(out)}})));
