@@ -83,7 +83,8 @@ export class Agent {
     readLines(child.stderr!, (line) => this.diagnostics.add(line));
     child.on("error", (error) => this.onSpawnError(error));
     child.on("exit", (code, signal) => {
-      // A process the agent started (the muxer) may hold its output open a little longer.
+      // Its output ends with it, unless a process it started still holds it (an older
+      // agent's muxer did): the end is then the exit, once its last lines are read.
       setTimeout(() => this.onEnd(code, signal), 2000).unref();
     });
     child.on("close", (code, signal) => this.onEnd(code, signal));
