@@ -30,6 +30,7 @@ const schemas = {
       source: "CaptureSource",
       audio: "AudioCapture",
       u32: "U32",
+      mode: "RecordingMode",
       i64: "I64",
       optString: "OptionalString",
       optI64: "OptionalI64",
@@ -52,6 +53,10 @@ const schemas = {
       natural: "Natural",
       float: "Float",
     },
+  },
+  "list.schema.json": {
+    file: "list.ts",
+    names: { "": "TargetList", target: "Target" },
   },
 };
 

@@ -6,8 +6,10 @@ import { AgentError, errorFromMessage, isNonFatal } from "./errors";
 import { defaultDeadlines, stopDeadline, type Deadlines } from "./deadlines";
 import { LastLines, readLines } from "./lines";
 import { runWithFlag, type RunOptions } from "./run-once";
+import type { RecordingMode } from "./schema/commands";
 import type { BlackEvent, FinishedEvent, ReadyEvent, SavedEvent, SourceEvent, StatsEvent } from "./schema/events";
-import type { AgentExit, AgentVersion, QuitResult, StartOptions, StartResult, TargetList } from "./types";
+import type { TargetList } from "./schema/list";
+import type { AgentExit, AgentVersion, QuitResult, StartOptions, StartResult } from "./types";
 
 export interface SpawnOptions {
   // The agent makes its own folder its current folder; `cwd` matters for nothing else.
@@ -64,7 +66,7 @@ export class Agent {
   private timer: NodeJS.Timeout | undefined;
   private killTimer: NodeJS.Timeout | undefined;
   // The mode of the recording running, as the agent reported it in "started".
-  private recording: string | null = null;
+  private recording: RecordingMode | null = null;
   private byeSeen = false;
   private exit: AgentExit | null = null;
   // Once set, commands are refused with it.
@@ -81,7 +83,8 @@ export class Agent {
     readLines(child.stderr!, (line) => this.diagnostics.add(line));
     child.on("error", (error) => this.onSpawnError(error));
     child.on("exit", (code, signal) => {
-      // A process the agent started (the muxer) may hold its output open a little longer.
+      // Its output ends with it, unless a process it started still holds it (an older
+      // agent's muxer did): the end is then the exit, once its last lines are read.
       setTimeout(() => this.onEnd(code, signal), 2000).unref();
     });
     child.on("close", (code, signal) => this.onEnd(code, signal));
@@ -163,7 +166,7 @@ export class Agent {
           if (settled) return event.event === "stats" || event.event === "error";
           if (event.event === "started") {
             if (unknown) warnings.push(unknown);
-            this.recording = event.mode as string;
+            this.recording = event.mode as RecordingMode;
             settle.resolve({ ...(event as unknown as StartResult), warnings });
             settled = true;
             return !fenced;

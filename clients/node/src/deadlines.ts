@@ -1,5 +1,6 @@
 // The longest silences the reference allows before a controller concludes that
 // something is wrong (its section "Faults, silences and ending the agent").
+import type { RecordingMode } from "./schema/commands";
 
 export interface Deadlines {
   // Milliseconds.
@@ -22,13 +23,7 @@ export const defaultDeadlines: Deadlines = {
   bye: 60_000,
 };
 
-// How many outputs a recording of this mode has: the stop waits up to 20 s for each.
-export function outputCount(mode: string | null): number {
-  if (mode === "both") return 2;
-  return mode === "file" || mode === "replay" ? 1 : 0;
-}
-
-// 25 s for one output, 45 s for two, as the reference allows.
-export function stopDeadline(deadlines: Deadlines, mode: string | null): number {
-  return deadlines.stopPerOutput * outputCount(mode) + deadlines.stopMargin;
+// 25 s for one output, 45 s for two (mode "both"), as the reference allows.
+export function stopDeadline(deadlines: Deadlines, mode: RecordingMode): number {
+  return deadlines.stopPerOutput * (mode === "both" ? 2 : 1) + deadlines.stopMargin;
 }

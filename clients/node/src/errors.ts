@@ -76,7 +76,7 @@ const catalogue: [RegExp, AgentMessageCode][] = [
   [/^son du jeu seul indisponible : la vidéo sera muette$/, "application-sound-unavailable"],
   [/^aucun encodeur H\.264 disponible$/, "no-h264-encoder"],
   [/^encodeur AAC indisponible : la vidéo sera muette$/, "aac-encoder-unavailable"],
-  [/^encodeur (.*) inutilisable : /s, "encoder-unusable"],
+  [/^encodeur ([^ ]+) inutilisable : /, "encoder-unusable"],
   [/^mode inconnu : (.*) \(attendu : file, replay ou both\)$/s, "unknown-mode"],
   [/^sortie (.*) indisponible$/s, "output-unavailable"],
   [/^démarrage refusé : (.*)$/s, "start-refused"],

@@ -9,3 +9,4 @@ export type { RunOptions } from "./run-once";
 export * from "./types";
 export * from "./schema/commands";
 export * from "./schema/events";
+export * from "./schema/list";

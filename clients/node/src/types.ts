@@ -32,17 +32,6 @@ export interface AgentExit {
   bye: boolean;
 }
 
-// A monitor or a window of `kalto-obs --list`: `value` goes into "source" and "audio".
-export interface Target {
-  name: string;
-  value: string;
-}
-
-export interface TargetList {
-  monitors: Target[];
-  windows: Target[];
-}
-
 // What `kalto-obs --version` prints.
 export interface AgentVersion {
   commit: string;

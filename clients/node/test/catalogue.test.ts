@@ -23,7 +23,7 @@ const samples: [message: string, code: ErrorCode, detail?: string][] = [
   ["son du jeu seul indisponible : la vidéo sera muette", "application-sound-unavailable"],
   ["aucun encodeur H.264 disponible", "no-h264-encoder"],
   ["encodeur AAC indisponible : la vidéo sera muette", "aac-encoder-unavailable"],
-  ["encodeur jim_nvenc inutilisable : pilote trop ancien", "encoder-unusable", "jim_nvenc"],
+  ["encodeur jim_nvenc inutilisable : NVENC inutilisable : pilote trop ancien", "encoder-unusable", "jim_nvenc"],
   ["mode inconnu : File (attendu : file, replay ou both)", "unknown-mode", "File"],
   ["sortie ffmpeg_muxer indisponible", "output-unavailable", "ffmpeg_muxer"],
   ["sortie replay_buffer indisponible", "output-unavailable", "replay_buffer"],

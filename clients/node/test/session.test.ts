@@ -1,7 +1,7 @@
 // The client against the built agent and the scripted fake engine.
 import assert from "node:assert/strict";
 import { test } from "node:test";
-import { unlinkSync } from "node:fs";
+import { unlinkSync, writeFileSync } from "node:fs";
 import path from "node:path";
 import { setTimeout as sleep } from "node:timers/promises";
 import { Agent, AgentError } from "../src";
@@ -186,18 +186,18 @@ test("a failed bring-up rejects with the agent's error and its exit code", limit
 });
 
 test("version() and list() run the agent with --version and --list", limit, async (t) => {
-  const made = tree(t);
-  const version = await Agent.version(made.agent, { env: made.env }).catch((error: AgentError) => error);
-  if (version instanceof AgentError && version.code === "not-supported") {
-    t.skip("this agent does not know --version yet");
-    return;
-  }
-  assert.ok(!(version instanceof AgentError), String(version));
-  assert.match(version.commit, /^[0-9a-f]{4,}$/);
-  assert.match(version.version, /^\d+\.\d+\.\d+/);
-  // The fake engine lists no monitor and no window.
-  const list = await Agent.list(made.agent, { env: made.env }).catch((error: AgentError) => error);
-  if (list instanceof AgentError && list.code === "not-supported") return;
-  assert.ok(!(list instanceof AgentError), String(list));
-  assert.ok(Array.isArray(list.monitors) && Array.isArray(list.windows));
+  const made = tree(t, {
+    fake: { FAKE_OBS_LIST: "monitor_capture|monitor_id|Écran 1|0\nwindow_capture|window|[jeu.exe]: Jeu|Jeu:W:jeu.exe" },
+  });
+  const version = await Agent.version(made.agent, { env: made.env });
+  assert.match(version.commit, /^([0-9a-f]{7,}(-dirty)?|unknown)$/);
+  assert.match(version.version, /^\d+\.\d+\.\d+$/);
+  assert.deepEqual(await Agent.list(made.agent, { env: made.env }), {
+    monitors: [{ name: "Écran 1", value: "0" }],
+    windows: [{ name: "[jeu.exe]: Jeu", value: "Jeu:W:jeu.exe" }],
+  });
+  // An older agent takes no option: it starts a session, which ends with its input.
+  const older = path.join(made.root, "older");
+  writeFileSync(older, `#!/bin/sh\nexec "${made.agent}"\n`, { mode: 0o755 });
+  await assert.rejects(Agent.list(older, { env: made.env }), { code: "not-supported" });
 });

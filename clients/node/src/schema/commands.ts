@@ -6,6 +6,10 @@
 export type CommandLine =
   StartCommand | MaskCommand | BareCommand | StartCommandArray | MaskCommandArray | BareCommandArray;
 /**
+ * any other text is refused: "mode inconnu : <mode> (attendu : file, replay ou both)"
+ */
+export type RecordingMode = "file" | "replay" | "both";
+/**
  * a string; null means none, as an absent member does
  */
 export type OptionalString = string | null;
@@ -121,10 +125,7 @@ export type BareCommandArray = [unknown, ...unknown[]];
 
 export interface StartCommand {
   cmd: "start";
-  /**
-   * "file", "replay" or "both"; any other text records with no output
-   */
-  mode: string;
+  mode: RecordingMode;
   path: string;
   replayDir?: OptionalString;
   source: CaptureSource;

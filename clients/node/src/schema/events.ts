@@ -68,7 +68,7 @@ export interface ErrorEvent {
 export interface StartedEvent {
   encoder: string;
   event: "started";
-  mode: string;
+  mode: "file" | "replay" | "both";
   path: string;
   source: string;
 }
@@ -123,7 +123,7 @@ export interface FinishedEvent {
   encoder: string;
   error: string | null;
   event: "finished";
-  mode: string;
+  mode: "file" | "replay" | "both";
   path: string | null;
   stats: StatsEvent;
 }
