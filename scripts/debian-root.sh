@@ -157,10 +157,13 @@ if [ "$name" = debian13 ] && [ "${1:-}" != bench ]; then
     echo "=== Windows engine and programs for the root: $((SECONDS - begin)) s"
 fi
 
+# The sources are copied without their history: the agent built there reports the host's commit.
+commit=$(git describe --always --dirty --abbrev=7 --exclude='*' 2>/dev/null || true)
+
 # The whole run in a mount and PID namespace of its own: its mounts and every
 # process started inside (Xvfb, pulseaudio, ffplay, a test ctest gave up on)
 # end with it.
-unshare --mount --pid --fork --propagation private -- bash -c '
+KALTO_COMMIT=$commit unshare --mount --pid --fork --propagation private -- bash -c '
     set -e
     root=$1
     shift
@@ -169,5 +172,6 @@ unshare --mount --pid --fork --propagation private -- bash -c '
     mount -t tmpfs tmpfs "$root/tmp"
     cp /etc/resolv.conf "$root/etc/resolv.conf"
     chroot "$root" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 \
-        DEBIAN_FRONTEND=noninteractive bash /kalto/src/scripts/lib/root-leg.sh "$@"' \
+        DEBIAN_FRONTEND=noninteractive KALTO_COMMIT="$KALTO_COMMIT" \
+        bash /kalto/src/scripts/lib/root-leg.sh "$@"' \
     debian-root "$root" "$@"

@@ -40,7 +40,8 @@ suites='EngineAbi|RealEngine|Desktop|real_engine_install|real_window|real_sound|
 [ -z "$wine" ] || suites+='|windows_engine'
 [ ${#tests[@]} -gt 0 ] || tests=(-R "$suites")
 # Only what these tests and the package need; cpack then installs without building the rest.
-configure=(-DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON -DKALTO_PACKAGE_SUFFIX="+$VERSION_CODENAME")
+configure=(-DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON -DKALTO_PACKAGE_SUFFIX="+$VERSION_CODENAME"
+    -DKALTO_COMMIT="${KALTO_COMMIT:-}")
 targets=(kalto-obs kalto_engine win-capture win-wasapi abi_tests engine_version_tests real_engine_tests)
 if [ -n "$wine" ]; then
     configure+=(-DKALTO_WINE_PROGRAMS=/kalto/windows-programs -DKALTO_WINE_ENGINE=/kalto/windows-engine)
