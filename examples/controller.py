@@ -13,16 +13,19 @@ import collections
 import json
 import pathlib
 import queue
+import re
 import subprocess
 import sys
 import threading
 import time
 
-# The start's two errors after which it goes on (without sound); any other error ends it.
+# The start's errors after which it goes on: the two about sound, and an encoder the agent
+# chose that cannot encode (it tries the next); any other error ends it.
 NON_FATAL = {
     "son du jeu seul indisponible : la vidéo sera muette",
     "encodeur AAC indisponible : la vidéo sera muette",
 }
+ENCODER_GIVEN_UP = re.compile(r"^encodeur \S+ inutilisable : ")
 # A stop waits up to 20 s per output, so 40 s in mode "both"; then the engine shuts down.
 STOP_TIMEOUT = 60.0
 EVENT_TIMEOUT = 30.0
@@ -118,6 +121,10 @@ class Agent:
             if event.get("event") == "error":
                 if event.get("message") in NON_FATAL:
                     print(f"controller: going on without sound: {event['message']}", file=sys.stderr)
+                    continue
+                if ENCODER_GIVEN_UP.match(event.get("message", "")):
+                    print(f"controller: the agent tries its next encoder: {event['message']}",
+                          file=sys.stderr)
                     continue
                 raise RuntimeError(f'the start failed: {event.get("message")}')
 

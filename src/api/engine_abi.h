@@ -172,6 +172,10 @@ constexpr int nix_platform_wayland = 2;
 // Optional entry points: used when present, never required.
 typedef void (*obs_set_nix_platform_fn)(int);
 typedef void (*obs_set_nix_platform_display_fn)(void*);
+// Whether an output is still running (its own end included), and whether an
+// encoder has set itself up (it has its stream headers then).
+typedef bool (*obs_output_active_fn)(const obs_output_t*);
+typedef bool (*obs_encoder_get_extra_data_fn)(const obs_encoder_t*, uint8_t** data, size_t* size);
 // The engine's raw audio of one mix, called on its audio thread at every tick.
 struct audio_data;
 struct audio_convert_info;

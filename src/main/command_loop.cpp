@@ -3,16 +3,19 @@
 #include "api/engine_api.h"
 #include "common/exit_codes.h"
 #include "common/utf8.h"
+#include "platform/platform.h"
 #include "protocol/command.h"
 #include "protocol/event_writer.h"
 #include "recording/black_image.h"
 #include "recording/mask.h"
 #include "recording/recording.h"
+#include "recording/release.h"
 #include "recording/replay.h"
 #include "recording/stats.h"
 #include "recording/stop.h"
 
 #include <chrono>
+#include <cstdio>
 #include <optional>
 
 namespace {
@@ -102,7 +105,15 @@ int run_command_loop(LineChannel& lines) {
         active.reset();
         stop_recording(std::move(last));
     }
-    engine().obs_shutdown();
+    // The engine's shutdown would wait for ever for an output it never ended.
+    bool engine_stops = !outputs_left_running();
+    if (engine_stops)
+        engine().obs_shutdown();
     emit_event({{"event", "bye"}});
+    if (!engine_stops) {
+        // Its threads still run: nothing of the process's own end may run under them.
+        std::fflush(stderr);
+        platform::end_process_now(exit_code::normal);
+    }
     return exit_code::normal;
 }

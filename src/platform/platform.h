@@ -38,6 +38,10 @@ void* open_library(const std::string& path, std::string& error);
 void* library_symbol(void* library, const char* name, std::string& error);
 void close_library(void* library);
 
+// Ends the process at once with `code`, running neither static destructors nor
+// any library's own end: the engine's threads may still be running.
+[[noreturn]] void end_process_now(int code);
+
 // Gives the memory freed by an ended recording back to the system where the
 // allocator keeps it otherwise.
 void release_free_memory();

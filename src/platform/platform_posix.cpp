@@ -35,7 +35,14 @@ std::FILE* prepare_standard_streams() {
             close(events);
         return stdout;
     }
-    dup2(STDERR_FILENO, STDOUT_FILENO);
+    // Without a standard error, what others print goes nowhere rather than among the events.
+    if (dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
+        int nowhere = open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (nowhere >= 0) {
+            dup2(nowhere, STDOUT_FILENO);
+            close(nowhere);
+        }
+    }
     return stream;
 }
 
@@ -113,6 +120,10 @@ void limit_allocator_arenas() {
     // hardware threads, two to eight: the engine's threads seldom allocate at once.
     long threads = sysconf(_SC_NPROCESSORS_ONLN);
     mallopt(M_ARENA_MAX, static_cast<int>(std::clamp(threads / 4, 2L, 8L)));
+}
+
+void end_process_now(int code) {
+    _exit(code);
 }
 
 void release_free_memory() {

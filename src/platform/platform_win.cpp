@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <io.h>
@@ -69,9 +70,22 @@ std::FILE* prepare_standard_streams() {
     // starting later cannot take it from the handles a controller may pass at start
     // (libuv does) and falls back to the one above. Where standard output and error
     // are one handle, closing it would close standard error as well: nothing to part.
-    if (_get_osfhandle(_fileno(stdout)) != _get_osfhandle(_fileno(stderr)))
-        _dup2(_fileno(stderr), _fileno(stdout));
+    if (_get_osfhandle(_fileno(stdout)) != _get_osfhandle(_fileno(stderr)) &&
+        _dup2(_fileno(stderr), _fileno(stdout)) != 0) {
+        // Without a standard error, what others print goes nowhere rather than among the events.
+        int nowhere = _open("NUL", _O_WRONLY | _O_BINARY);
+        if (nowhere >= 0) {
+            _dup2(nowhere, _fileno(stdout));
+            _close(nowhere);
+        }
+    }
     return stream;
+}
+
+void end_process_now(int code) {
+    // ExitProcess would still call every library's own end under the engine's threads.
+    TerminateProcess(GetCurrentProcess(), static_cast<UINT>(code));
+    std::abort();
 }
 
 bool environment_has(const char* name) {

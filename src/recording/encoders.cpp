@@ -68,9 +68,8 @@ std::optional<VideoEncoder> create_video_encoder(const std::vector<std::string>&
 
 bool video_encoder_set_up(obs_encoder_t* encoder) {
     // Outside the table: looked up once, on the main thread.
-    using GetExtraData = bool (*)(const obs_encoder_t*, std::uint8_t**, std::size_t*);
-    static auto get_extra_data =
-        reinterpret_cast<GetExtraData>(engine_optional_entry("obs_encoder_get_extra_data"));
+    static auto get_extra_data = reinterpret_cast<obs_encoder_get_extra_data_fn>(
+        engine_optional_entry("obs_encoder_get_extra_data"));
     std::uint8_t* headers = nullptr;
     std::size_t size = 0;
     return !get_extra_data || get_extra_data(encoder, &headers, &size);

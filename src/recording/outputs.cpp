@@ -10,6 +10,9 @@
 
 namespace {
 
+// An output that had just started ends within its next few packets.
+constexpr auto unwind_end_wait = std::chrono::seconds(5);
+
 // Contexts are handed to the engine as signal user data and must outlive any
 // late signal; this registry keeps them for the life of the process.
 OutputSignalContext* new_signal_context(obs_output_t* output,
@@ -29,7 +32,7 @@ void unwind_outputs(std::vector<RunningOutput>& started) {
     const EngineApi& api = engine();
     for (RunningOutput& running : started) {
         api.obs_output_stop(running.output);
-        api.obs_output_release(running.output);
+        release_output(running.output, std::chrono::steady_clock::now() + unwind_end_wait);
     }
     started.clear();
 }
@@ -95,7 +98,9 @@ OutputsResult start_outputs(const Start& start, const std::vector<obs_encoder_t*
         if (!api.obs_output_start(output)) {
             std::string reason = from_engine_text(api.obs_output_get_last_error(output));
             // Asked before the release: the encoder may be set up for this output only.
-            bool encoder_unusable = !video_encoder_set_up(encoders[0]);
+            // Without an audio encoder the output refuses before it sets any encoder up:
+            // the H.264 one is not to blame then.
+            bool encoder_unusable = encoders.size() > 1 && !video_encoder_set_up(encoders[0]);
             api.obs_output_release(output);
             unwind_outputs(started);
             return {std::nullopt, "démarrage refusé : " + reason, encoder_unusable, reason};

@@ -8,23 +8,13 @@
 #include "recording/stats.h"
 
 #include <chrono>
-#include <thread>
 
 namespace {
 
 const char* const forced_stop = "arrêt forcé après 20 s";
 const char* const no_output = "aucune sortie";
-
-// The engine raises "stop" before its own thread has finished ending the
-// output, and releasing the output in between can wait for ever (the end is
-// reset as it is signalled). Waits, up to `until`, for the output to be
-// inactive; an engine without the entry point to tell is not waited for.
-void wait_until_ended(obs_output_t* output, std::chrono::steady_clock::time_point until) {
-    using Active = bool (*)(const obs_output_t*);
-    static auto active = reinterpret_cast<Active>(engine_optional_entry("obs_output_active"));
-    while (active && active(output) && std::chrono::steady_clock::now() < until)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-}
+// A forced stop ends an output at its next packet, if one comes.
+constexpr auto forced_end_wait = std::chrono::seconds(5);
 
 } // namespace
 
@@ -45,11 +35,11 @@ void stop_recording(Recording recording) {
         StopReport result{-1, forced_stop};
         if (received.item) {
             result = std::move(*received.item);
-            wait_until_ended(running.output, until);
         } else {
             api.obs_output_force_stop(running.output);
+            until = std::chrono::steady_clock::now() + forced_end_wait;
         }
-        api.obs_output_release(running.output);
+        release_output(running.output, until);
         if (i == 0)
             outcome = std::move(result);
     }

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """A stand-in for the agent, for the example controller's tests. STAND_IN picks
 what it does after `start`:
-  nonfatal  the two non-fatal errors and a line that is not JSON, then a whole session
+  nonfatal  the non-fatal errors and a line that is not JSON, then a whole session
   dies      "started", a line on standard error, then it dies
   refuses   a fatal start error; it then waits for the end of its input
 With --list it prints a listing (or, with STAND_IN=nolist, the error of a failed
@@ -48,6 +48,7 @@ for line in sys.stdin:
         emit(event="error", message="son du jeu seul indisponible : la vidéo sera muette")
         print("not json {", flush=True)
         emit(event="error", message="encodeur AAC indisponible : la vidéo sera muette")
+        emit(event="error", message="encodeur obs_qsv11_v2 inutilisable : ")
         emit(event="started", encoder="obs_x264", mode=command["mode"], path=path, source="écran DXGI")
     elif cmd == "stats":
         emit(**stats())

@@ -24,6 +24,7 @@ class ControllerTest(unittest.TestCase):
         run = self.run_controller("nonfatal")
         self.assertEqual(run.returncode, 0, run.stderr)
         self.assertIn("going on without sound", run.stderr)
+        self.assertIn("tries its next encoder", run.stderr)
         self.assertIn("skipped a line that is not JSON", run.stderr)
         self.assertIn('"event": "bye"', run.stdout)
 

@@ -274,7 +274,7 @@ FAKE_EXPORT void obs_output_stop(obs_output_t* output) {
     }
     bool scripted = false;
     std::string rule = output_rule(output, script().stops, scripted);
-    if (scripted && rule == "never")
+    if (scripted && (rule == "never" || rule == "stuck"))
         return;
     long long code = 0;
     std::string text;
@@ -286,6 +286,10 @@ FAKE_EXPORT void obs_output_stop(obs_output_t* output) {
 
 FAKE_EXPORT void obs_output_force_stop(obs_output_t* output) {
     journal("obs_output_force_stop " + output->handle);
+    // A file output forced to stop ends at its next packet: a stuck one never does.
+    bool scripted = false;
+    if (output_rule(output, script().stops, scripted) == "stuck" && scripted)
+        return;
     bool active;
     {
         std::lock_guard<std::mutex> guard(state_lock());

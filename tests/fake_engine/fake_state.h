@@ -73,8 +73,9 @@ struct FakeScript {
     // H.264 encoder id -> last error ("-" for none) of an encoder that cannot set itself up:
     // every output it is given refuses to start.
     std::map<std::string, std::string> unusable_encoders;
-    std::map<std::string, std::string> stops; // output id -> "never", "code:N:text", "early:N:text"
-    std::string save;                         // "", "fail", "nopath"
+    // output id -> "never", "stuck" (not even a forced stop ends it), "code:N:text", "early:N:text"
+    std::map<std::string, std::string> stops;
+    std::string save; // "", "fail", "nopath"
     int stop_delay_ms = 30;
     int active_after_stop_ms = 0; // the output ends that long after its "stop" signal
     int save_delay_ms = 20;

@@ -24,8 +24,9 @@ namespace {
 using nlohmann::json;
 namespace fs = std::filesystem;
 
-std::unique_ptr<AgentProcess> fault_agent() {
-    auto agent = std::make_unique<AgentProcess>(AgentOptions{.installed_root = KALTO_REAL_ROOT});
+std::unique_ptr<AgentProcess> fault_agent(std::map<std::string, std::string> env = {}) {
+    auto agent = std::make_unique<AgentProcess>(
+        AgentOptions{.env = std::move(env), .installed_root = KALTO_REAL_ROOT});
     agent->expect_event("ready", 30s);
     return agent;
 }
@@ -138,7 +139,8 @@ TEST(RealFault, KilledAgentLeavesPlayableFilesAndNoMuxer) {
         rlimit no_core = {0, 0}, limit = {};
         getrlimit(RLIMIT_CORE, &limit);
         setrlimit(RLIMIT_CORE, &no_core);
-        auto agent = fault_agent();
+        // Under AddressSanitizer its own handler would report the fault and exit 1.
+        auto agent = fault_agent({{"ASAN_OPTIONS", "detect_leaks=0:handle_segv=0"}});
         setrlimit(RLIMIT_CORE, &limit);
         std::string path = agent->root() + "/tmp/tue." + container;
         agent->send(start_command("file", path));

@@ -37,9 +37,12 @@ class WineEnvironment : public ::testing::Environment {
                               "w");
         ASSERT_NE(colour_window, nullptr);
         auto until = std::chrono::steady_clock::now() + 60s;
-        while (command_output("xwininfo -root -tree").find("\"Teinte\"") == std::string::npos &&
-               std::chrono::steady_clock::now() < until)
+        auto shown = [] {
+            return command_output("xwininfo -root -tree").find("\"Teinte\"") != std::string::npos;
+        };
+        while (!shown() && std::chrono::steady_clock::now() < until)
             std::this_thread::sleep_for(100ms);
+        ASSERT_TRUE(shown()) << "the test window did not appear";
     }
     void TearDown() override {
         if (colour_window)

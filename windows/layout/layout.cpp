@@ -228,7 +228,8 @@ LayoutReport lay_out(const fs::path& obs, const fs::path& target, const fs::path
 
     // A run stopped between its two renames left no R: its previous tree comes back.
     if (!fs::exists(target, error) && fs::exists(previous / layout_manifest, error)) {
-        if (rename_folder(previous, target) != 0) {
+        // A link planted there is not taken for the tree.
+        if (is_reparse_point(previous) || rename_folder(previous, target) != 0) {
             report.failed.push_back(target);
             return report;
         }

@@ -173,10 +173,19 @@ uint32_t rename_folder(const fs::path& from, const fs::path& to) {
 
 TreeLock lock_tree(const fs::path& lock) {
     // Shared with no one, and deleted by Windows when the process ends, however it ends.
-    HANDLE handle = CreateFileW(lock.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS,
-                                FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-    if (handle != INVALID_HANDLE_VALUE)
-        return TreeLock::taken;
+    // A link planted in its place is opened as the link, never followed, and refused.
+    HANDLE handle = CreateFileW(
+        lock.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS,
+        FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) {
+        FILE_ATTRIBUTE_TAG_INFO tag = {};
+        if (GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag) &&
+            !(tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+            return TreeLock::taken;
+        // Closing deletes the link itself, never what it points to.
+        CloseHandle(handle);
+        return TreeLock::impossible;
+    }
     return GetLastError() == ERROR_SHARING_VIOLATION ? TreeLock::held_elsewhere
                                                      : TreeLock::impossible;
 }

@@ -1,7 +1,10 @@
 #pragma once
 
 // A window as the Windows capture plug-ins name it, "title:class:executable",
-// and how well a window matches such a name, by the same rules.
+// and how well a window matches such a name, by their rules but two, both
+// stricter: by executable the class must match as well (an application's sound
+// follows no other program's window of that name), and a window whose program
+// cannot be read is still rated, as the executable "unknown".
 
 #include <optional>
 #include <string>

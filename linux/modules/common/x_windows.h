@@ -30,6 +30,6 @@ std::vector<ListedWindow> list_windows(Display* display);
 
 // The process of the window's client, from the X server (X-Resource), not
 // from the client's word; 0 when the server does not say, when the window
-// says (WM_CLIENT_MACHINE) that it runs on another machine, or when that
+// does not say (WM_CLIENT_MACHINE) that it runs on this machine, or when that
 // process's program cannot be read.
 pid_t window_process(Display* display, unsigned long window);

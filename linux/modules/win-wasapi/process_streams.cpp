@@ -168,6 +168,9 @@ void on_stream_state(pa_stream* stream, void* data) {
 // A monitor stream of one sink input: that input's sound alone, before the
 // output mixes it with the others.
 void add_input(ProcessStreams& s, uint32_t index) {
+    // Allocated before the stream: a failure leaves nothing to undo.
+    auto input = std::make_unique<Input>();
+    std::unique_ptr<Input>& slot = s.inputs[index];
     pa_sample_spec spec = {PA_SAMPLE_FLOAT32NE, process_sound_rate, channels};
     // Never moved, nor made from another source: for a stream whose input is gone,
     // PipeWire's session manager would take the default source, a microphone, instead
@@ -177,9 +180,10 @@ void add_input(ProcessStreams& s, uint32_t index) {
     pa_stream* stream =
         pa_stream_new_with_proplist(s.context, "kalto-obs", &spec, nullptr, properties);
     pa_proplist_free(properties);
-    if (!stream)
+    if (!stream) {
+        s.inputs.erase(index);
         return;
-    auto input = std::make_unique<Input>();
+    }
     input->owner = &s;
     input->stream = stream;
     pa_stream_set_monitor_stream(stream, index);
@@ -191,9 +195,10 @@ void add_input(ProcessStreams& s, uint32_t index) {
     auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_DONT_MOVE | PA_STREAM_ADJUST_LATENCY);
     if (pa_stream_connect_record(stream, nullptr, &attr, flags) < 0) {
         end_stream(s, stream);
+        s.inputs.erase(index);
         return;
     }
-    s.inputs[index] = std::move(input);
+    slot = std::move(input);
 }
 
 // The name the system gives the process (the file it was started as, 15 bytes at most).
@@ -229,10 +234,7 @@ pid_t process_of(const pa_sink_input_info& info) {
     return pid ? pid : stream_process(said, binary);
 }
 
-void on_input_info(pa_context*, const pa_sink_input_info* info, int eol, void* data) {
-    if (eol != 0 || !info)
-        return;
-    auto& s = *static_cast<ProcessStreams*>(data);
+void follow_input(ProcessStreams& s, const pa_sink_input_info* info) {
     bool wanted = s.target > 0 && process_descends_from(process_of(*info), s.target);
     auto found = s.inputs.find(info->index);
     bool recorded = found != s.inputs.end();
@@ -247,6 +249,16 @@ void on_input_info(pa_context*, const pa_sink_input_info* info, int eol, void* d
         found->second->corked = info->corked != 0;
 }
 
+void on_input_info(pa_context*, const pa_sink_input_info* info, int eol, void* data) {
+    if (eol != 0 || !info)
+        return;
+    try {
+        follow_input(*static_cast<ProcessStreams*>(data), info);
+    } catch (...) {
+        // Nothing may escape into the sound server's library.
+    }
+}
+
 void list_inputs(ProcessStreams& s) {
     if (s.target > 0 && s.context && pa_context_get_state(s.context) == PA_CONTEXT_READY)
         release(pa_context_get_sink_input_info_list(s.context, on_input_info, &s));
@@ -257,10 +269,14 @@ void on_event(pa_context* context, pa_subscription_event_type_t event, uint32_t 
     auto& s = *static_cast<ProcessStreams*>(data);
     if ((event & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) != PA_SUBSCRIPTION_EVENT_SINK_INPUT)
         return;
-    if ((event & PA_SUBSCRIPTION_EVENT_TYPE_MASK) == PA_SUBSCRIPTION_EVENT_REMOVE)
-        drop_input(s, index);
-    else if (s.target > 0)
-        release(pa_context_get_sink_input_info(context, index, on_input_info, &s));
+    try {
+        if ((event & PA_SUBSCRIPTION_EVENT_TYPE_MASK) == PA_SUBSCRIPTION_EVENT_REMOVE)
+            drop_input(s, index);
+        else if (s.target > 0)
+            release(pa_context_get_sink_input_info(context, index, on_input_info, &s));
+    } catch (...) {
+        // Nothing may escape into the sound server's library.
+    }
 }
 
 void on_context_state(pa_context* context, void* data) {
