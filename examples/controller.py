@@ -26,7 +26,7 @@ NON_FATAL = {
     "encodeur AAC indisponible : la vidéo sera muette",
 }
 ENCODER_GIVEN_UP = re.compile(r"^encodeur \S+ inutilisable : ")
-# A stop waits up to 20 s per output, so 40 s in mode "both"; then the engine shuts down.
+# A stop takes at most 25 s whatever the mode; then the engine shuts down.
 STOP_TIMEOUT = 60.0
 EVENT_TIMEOUT = 30.0
 

@@ -35,6 +35,9 @@ LoopStep dispatch(Command command, std::optional<Recording>& active) {
     if (auto* start = std::get_if<Start>(&command.value)) {
         if (active)
             emit_error("un enregistrement est déjà en cours");
+        else if (outputs_left_running())
+            // The engine refuses a video reset while that output holds its encoders.
+            emit_error("une sortie précédente tourne encore : redémarrez l'agent");
         else
             active = start_recording(std::move(*start));
     } else if (auto* mask = std::get_if<Command::Mask>(&command.value)) {
@@ -109,11 +112,14 @@ int run_command_loop(LineChannel& lines) {
     bool engine_stops = !outputs_left_running();
     if (engine_stops)
         engine().obs_shutdown();
-    emit_event({{"event", "bye"}});
     if (!engine_stops) {
-        // Its threads still run: nothing of the process's own end may run under them.
+        // Its threads still run: nothing of the process's own end may run under
+        // them, and none of their events may come after "bye".
+        std::fflush(stdout);
         std::fflush(stderr);
+        emit_last_event({{"event", "bye"}});
         platform::end_process_now(exit_code::normal);
     }
+    emit_event({{"event", "bye"}});
     return exit_code::normal;
 }

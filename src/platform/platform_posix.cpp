@@ -38,10 +38,9 @@ std::FILE* prepare_standard_streams() {
     // Without a standard error, what others print goes nowhere rather than among the events.
     if (dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
         int nowhere = open("/dev/null", O_WRONLY | O_CLOEXEC);
-        if (nowhere >= 0) {
-            dup2(nowhere, STDOUT_FILENO);
+        // With standard error closed, the null device takes its number: keep it there.
+        if (nowhere >= 0 && dup2(nowhere, STDOUT_FILENO) >= 0 && nowhere != STDERR_FILENO)
             close(nowhere);
-        }
     }
     return stream;
 }

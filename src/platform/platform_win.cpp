@@ -74,10 +74,9 @@ std::FILE* prepare_standard_streams() {
         _dup2(_fileno(stderr), _fileno(stdout)) != 0) {
         // Without a standard error, what others print goes nowhere rather than among the events.
         int nowhere = _open("NUL", _O_WRONLY | _O_BINARY);
-        if (nowhere >= 0) {
-            _dup2(nowhere, _fileno(stdout));
+        // With standard error closed, the null device takes its number: keep it there.
+        if (nowhere >= 0 && _dup2(nowhere, _fileno(stdout)) == 0 && nowhere != _fileno(stderr))
             _close(nowhere);
-        }
     }
     return stream;
 }

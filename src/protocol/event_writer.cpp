@@ -15,6 +15,7 @@ std::mutex& output_lock() {
 }
 
 std::FILE* event_stream = stdout;
+bool events_closed = false; // under output_lock()
 
 std::string scalar_text(const nlohmann::json& value) {
     return value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
@@ -59,7 +60,9 @@ std::string format_event_line(const nlohmann::json& event) {
     return line;
 }
 
-void emit_event(nlohmann::json event) {
+namespace {
+
+void write_event(const nlohmann::json& event, bool last) {
     std::string line;
     try {
         line = format_event_line(event);
@@ -67,9 +70,22 @@ void emit_event(nlohmann::json event) {
         return;
     }
     std::lock_guard<std::mutex> guard(output_lock());
+    if (events_closed)
+        return;
+    events_closed = last;
     // fwrite takes the stream's own lock inside ours.
     std::fwrite(line.data(), 1, line.size(), event_stream);
     std::fflush(event_stream);
+}
+
+} // namespace
+
+void emit_event(nlohmann::json event) {
+    write_event(event, false);
+}
+
+void emit_last_event(nlohmann::json event) {
+    write_event(event, true);
 }
 
 void set_event_stream(std::FILE* stream) {

@@ -15,5 +15,9 @@ void set_event_stream(std::FILE* stream);
 // thread; lines never interleave. Failures to write are dropped.
 void emit_event(nlohmann::json event);
 
+// Writes one event line, then drops every later one: for an end that other
+// threads may outlive.
+void emit_last_event(nlohmann::json event);
+
 // {"event":"error","message":<message>}
 void emit_error(std::string_view message);

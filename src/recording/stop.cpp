@@ -27,22 +27,28 @@ void stop_recording(Recording recording) {
     for (RunningOutput& running : recording.outputs)
         api.obs_output_stop(running.output);
 
+    // They were asked together, so they share one deadline: a stop takes at most
+    // output_stop_wait + forced_end_wait whatever the mode.
     StopReport outcome{-1, no_output};
+    auto until = std::chrono::steady_clock::now() + output_stop_wait;
     for (std::size_t i = 0; i < recording.outputs.size(); ++i) {
         RunningOutput& running = recording.outputs[i];
-        auto until = std::chrono::steady_clock::now() + output_stop_wait;
-        auto received = running.stop_reports.receive_for(output_stop_wait);
+        auto received =
+            running.stop_reports.receive_for(std::chrono::duration_cast<std::chrono::milliseconds>(
+                until - std::chrono::steady_clock::now()));
         StopReport result{-1, forced_stop};
-        if (received.item) {
+        if (received.item)
             result = std::move(*received.item);
-        } else {
+        else
             api.obs_output_force_stop(running.output);
-            until = std::chrono::steady_clock::now() + forced_end_wait;
-        }
-        release_output(running.output, until);
         if (i == 0)
             outcome = std::move(result);
     }
+    // The engine ends an output on its own thread after its "stop", and a forced one
+    // at its next packet.
+    auto ends_until = std::chrono::steady_clock::now() + forced_end_wait;
+    for (RunningOutput& running : recording.outputs)
+        release_output(running.output, ends_until);
 
     release_sources_and_encoders(recording.sources, recording.encoders);
     platform::release_free_memory();

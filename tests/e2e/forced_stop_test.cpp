@@ -28,22 +28,28 @@ TEST(ForcedStop, FirstOutputThatNeverConfirms) {
     EXPECT_EQ(*(force + 1), "obs_output_release O1");
 }
 
-// The replay buffer is not even ended by its forced stop: its release, and the engine's
-// shutdown, would wait for ever. It is left to the engine, and the agent still ends.
-TEST(ForcedStop, LaterOutputForcedWhileTheFirstConfirms) {
-    AgentProcess agent({.env = {{"FAKE_OBS_OUTPUT_STOP", "replay_buffer=stuck"}}});
+// Both outputs were asked to stop together and share the 20 s: then the file output's
+// forced stop ends it, the replay buffer's does not. That one is left to the engine,
+// which can then record no more (nor shut down), and the agent still ends.
+TEST(ForcedStop, OutputsShareTheDeadlineAndOneLeftRunningRefusesLaterStarts) {
+    AgentProcess agent(
+        {.env = {{"FAKE_OBS_OUTPUT_STOP", "ffmpeg_muxer=never,replay_buffer=stuck"}}});
     agent.expect_event("ready");
     agent.send(start_line({{"mode", "both"}, {"replayDir", "/clips"}}));
     agent.expect_event("started");
+    agent.send(R"({"cmd":"stop"})");
+    json finished = agent.expect_event("finished", 35s);
+    EXPECT_EQ(finished["error"], "arrêt forcé après 20 s");
+    agent.send(start_line());
+    EXPECT_EQ(*agent.next_event(),
+              json({{"event", "error"},
+                    {"message", "une sortie précédente tourne encore : redémarrez l'agent"}}));
     agent.send(R"({"cmd":"quit"})");
-    json finished = agent.expect_event("finished", 40s);
-    EXPECT_EQ(finished["code"], 0);
-    EXPECT_EQ(finished["error"], nullptr);
     EXPECT_EQ(*agent.next_event(), json({{"event", "bye"}}));
     EXPECT_EQ(agent.wait_exit(), 0);
     std::vector<std::string> journal = agent.journal();
     EXPECT_EQ(journal_calls(journal, "obs_output_force_stop"),
-              (std::vector<std::string>{"obs_output_force_stop O2"}));
+              (std::vector<std::string>{"obs_output_force_stop O1", "obs_output_force_stop O2"}));
     EXPECT_EQ(journal_calls(journal, "obs_output_release"),
               (std::vector<std::string>{"obs_output_release O1"}));
     EXPECT_TRUE(journal_calls(journal, "obs_shutdown").empty());

@@ -89,4 +89,17 @@ TEST(EventLine, NumbersAreTheShortestTextThatReadsBack) {
     }
 }
 
+// Engine threads may outlive the last event: nothing of theirs may follow it.
+TEST(EventWriterDeathTest, NothingFollowsTheLastEvent) {
+    EXPECT_EXIT(
+        {
+            set_event_stream(stderr);
+            emit_last_event({{"event", "bye"}});
+            emit_error("sauvegarde du replay refusée");
+            std::fflush(stderr);
+            std::_Exit(0);
+        },
+        ::testing::ExitedWithCode(0), "^..event.:.bye..\n$");
+}
+
 } // namespace

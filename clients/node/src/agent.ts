@@ -3,7 +3,7 @@
 import { spawn, type ChildProcess } from "node:child_process";
 import { EventEmitter } from "node:events";
 import { AgentError, errorFromMessage, isNonFatal } from "./errors";
-import { defaultDeadlines, stopDeadline, type Deadlines } from "./deadlines";
+import { defaultDeadlines, type Deadlines } from "./deadlines";
 import { LastLines, readLines } from "./lines";
 import { runWithFlag, type RunOptions } from "./run-once";
 import type { RecordingMode } from "./schema/commands";
@@ -252,10 +252,9 @@ export class Agent {
     );
   }
 
-  // Ends the recording; resolves on "finished" (up to 20 s per output).
+  // Ends the recording; resolves on "finished" (at most 25 s).
   stop(): Promise<FinishedEvent> {
-    const deadline = () =>
-      this.recording === null ? this.deadlines.answer : stopDeadline(this.deadlines, this.recording);
+    const deadline = () => (this.recording === null ? this.deadlines.answer : this.deadlines.stop);
     return this.enqueue<FinishedEvent>("stop", deadline, (settle) => {
       this.write({ cmd: "stop" });
       return (event) => {

@@ -14,6 +14,7 @@ export type AgentMessageCode =
   | "aac-encoder-unavailable" // "encodeur AAC indisponible : la vidéo sera muette" (non-fatal)
   | "encoder-unusable" // "encodeur <id> inutilisable : <text>" (non-fatal)
   | "unknown-mode" // "mode inconnu : <mode> (attendu : file, replay ou both)"
+  | "output-still-running" // "une sortie précédente tourne encore : redémarrez l'agent"
   | "output-unavailable" // "sortie <id> indisponible"
   | "start-refused" // "démarrage refusé : <text>"
   | "engine-library-unusable" // "obs.dll introuvable ou incomplète : <text>" (obs.so on Linux)
@@ -78,6 +79,7 @@ const catalogue: [RegExp, AgentMessageCode][] = [
   [/^encodeur AAC indisponible : la vidéo sera muette$/, "aac-encoder-unavailable"],
   [/^encodeur ([^ ]+) inutilisable : /, "encoder-unusable"],
   [/^mode inconnu : (.*) \(attendu : file, replay ou both\)$/s, "unknown-mode"],
+  [/^une sortie précédente tourne encore : redémarrez l'agent$/, "output-still-running"],
   [/^sortie (.*) indisponible$/s, "output-unavailable"],
   [/^démarrage refusé : (.*)$/s, "start-refused"],
   [/^obs\.(?:dll|so) introuvable ou incomplète : (.*)$/s, "engine-library-unusable"],

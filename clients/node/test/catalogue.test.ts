@@ -25,6 +25,7 @@ const samples: [message: string, code: ErrorCode, detail?: string][] = [
   ["encodeur AAC indisponible : la vidéo sera muette", "aac-encoder-unavailable"],
   ["encodeur jim_nvenc inutilisable : NVENC inutilisable : pilote trop ancien", "encoder-unusable", "jim_nvenc"],
   ["mode inconnu : File (attendu : file, replay ou both)", "unknown-mode", "File"],
+  ["une sortie précédente tourne encore : redémarrez l'agent", "output-still-running"],
   ["sortie ffmpeg_muxer indisponible", "output-unavailable", "ffmpeg_muxer"],
   ["sortie replay_buffer indisponible", "output-unavailable", "replay_buffer"],
   ["démarrage refusé : ", "start-refused", ""],

@@ -81,10 +81,12 @@ test("a real session on the engine: a file and a replay clip that play", { timeo
   const children: ChildProcess[] = [];
   const out = mkdtempSync(path.join(tmpdir(), "kalto-node-real-"));
   let agent: Agent | undefined;
+  let agentEnded = false;
   // However the test ends: nothing it started may keep the runner alive (a player can hang
   // in its own exit once its display is gone, so none is asked to end politely).
   t.after(() => {
-    if (agent?.pid !== undefined) {
+    // Only while it runs: an ended agent's number may be another process's by now.
+    if (agent?.pid !== undefined && !agentEnded) {
       try {
         process.kill(agent.pid, "SIGKILL");
       } catch {
@@ -107,6 +109,7 @@ test("a real session on the engine: a file and a replay clip that play", { timeo
   );
 
   agent = await Agent.spawn(realAgent, { env });
+  agent.on("exit", () => (agentEnded = true));
   assert.ok(agent.modules.includes("obs-ffmpeg") && agent.encoders.includes("obs_x264"), agent.modules.join());
   const file = path.join(out, "session.mkv");
   const started = await agent.start({

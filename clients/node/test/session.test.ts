@@ -162,7 +162,7 @@ test("an agent that dies mid-recording rejects what waits and what comes, and sa
 
 test("a missed deadline ends the agent properly: input closed, the recording stopped", limit, async (t) => {
   const made = tree(t, { fake: { FAKE_OBS_STOP_DELAY_MS: "1500" } });
-  const agent = await spawn(t, made, { stopPerOutput: 100, stopMargin: 0 });
+  const agent = await spawn(t, made, { stop: 100 });
   await agent.start(startOptions(made.root, { mode: "file" }));
   const exit = next(agent, "exit");
   const stopping = agent.stop();

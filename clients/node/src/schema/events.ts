@@ -46,6 +46,7 @@ export interface ErrorEvent {
       }
     | (
         | "un enregistrement est déjà en cours"
+        | "une sortie précédente tourne encore : redémarrez l'agent"
         | "aucun enregistrement en cours"
         | "aucun tampon de replay en cours"
         | "sauvegarde du replay refusée"
