@@ -35,13 +35,16 @@ std::FILE* prepare_standard_streams() {
             close(events);
         return stdout;
     }
-    // Without a standard error, what others print goes nowhere rather than among the events.
-    if (dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
-        int nowhere = open("/dev/null", O_WRONLY | O_CLOEXEC);
-        // With standard error closed, the null device takes its number: keep it there.
-        if (nowhere >= 0 && dup2(nowhere, STDOUT_FILENO) >= 0 && nowhere != STDERR_FILENO)
+    // Without a standard error, what others print goes nowhere rather than among the
+    // events, or into the next file opened, which would take its number.
+    if (fcntl(STDERR_FILENO, F_GETFD) < 0) {
+        int nowhere = open("/dev/null", O_WRONLY);
+        if (nowhere >= 0 && nowhere != STDERR_FILENO) {
+            dup2(nowhere, STDERR_FILENO);
             close(nowhere);
+        }
     }
+    dup2(STDERR_FILENO, STDOUT_FILENO);
     return stream;
 }
 

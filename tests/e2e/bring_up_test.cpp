@@ -179,6 +179,17 @@ TEST(BringUp, AllModulesInFixedOrder) {
 #ifndef _WIN32
 namespace {
 
+// Without a standard error, what the engine prints still stays out of the events.
+TEST(BringUp, ClosedStandardErrorKeepsTheEventsAlone) {
+    AgentProcess agent({.env = {{"FAKE_OBS_STDOUT", "printf du moteur"}},
+                        .launcher = {"sh", "-c", "exec \"$@\" 2>&-", "sh"}});
+    agent.expect_event("ready");
+    agent.close_input();
+    EXPECT_EQ(agent.wait_exit(), 0);
+    for (const std::string& line : agent.stdout_lines())
+        EXPECT_EQ(line.rfind("{\"", 0), 0u) << line;
+}
+
 std::vector<std::string> display_calls(std::map<std::string, std::string> env) {
     AgentProcess agent({.env = std::move(env)});
     agent.expect_event("ready");

@@ -55,4 +55,19 @@ TEST(ForcedStop, OutputsShareTheDeadlineAndOneLeftRunningRefusesLaterStarts) {
     EXPECT_TRUE(journal_calls(journal, "obs_shutdown").empty());
 }
 
+// Only the first output decides "finished": a replay buffer forced, and left to the
+// engine, leaves no trace there.
+TEST(ForcedStop, LaterOutputForcedWhileTheFirstConfirms) {
+    AgentProcess agent({.env = {{"FAKE_OBS_OUTPUT_STOP", "replay_buffer=stuck"}}});
+    agent.expect_event("ready");
+    agent.send(start_line({{"mode", "both"}, {"replayDir", "/clips"}}));
+    agent.expect_event("started");
+    agent.send(R"({"cmd":"stop"})");
+    json finished = agent.expect_event("finished", 35s);
+    EXPECT_EQ(finished["code"], 0);
+    EXPECT_EQ(finished["error"], nullptr);
+    agent.close_input();
+    EXPECT_EQ(agent.wait_exit(), 0);
+}
+
 } // namespace
