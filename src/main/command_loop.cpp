@@ -108,18 +108,16 @@ int run_command_loop(LineChannel& lines) {
         active.reset();
         stop_recording(std::move(last));
     }
-    // The engine's shutdown would wait for ever for an output it never ended.
-    bool engine_stops = !outputs_left_running();
-    if (engine_stops)
-        engine().obs_shutdown();
-    if (!engine_stops) {
-        // Its threads still run: nothing of the process's own end may run under
-        // them, and none of their events may come after "bye".
+    if (outputs_left_running()) {
+        // The engine's shutdown would wait for ever for an output it never ended, and its
+        // threads still run: nothing of the process's own end may run under them, and none
+        // of their events may come after "bye".
         std::fflush(stdout);
         std::fflush(stderr);
         emit_last_event({{"event", "bye"}});
         platform::end_process_now(exit_code::normal);
     }
+    engine().obs_shutdown();
     emit_event({{"event", "bye"}});
     return exit_code::normal;
 }

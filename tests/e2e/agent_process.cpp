@@ -45,6 +45,16 @@ std::vector<std::string> journal_calls(const std::vector<std::string>& journal,
     return calls;
 }
 
+const std::vector<std::string> all_modules = {"win-capture", "win-wasapi", "obs-ffmpeg", "obs-x264",
+                                              "obs-nvenc",   "obs-qsv11",  "obs-outputs"};
+
+std::string only_line(AgentProcess& agent, int code) {
+    EXPECT_EQ(agent.wait_exit(), code) << agent.stderr_text();
+    std::vector<std::string> lines = agent.stdout_lines();
+    EXPECT_EQ(lines.size(), 1u) << agent.stdout_text();
+    return lines.empty() ? "" : lines[0];
+}
+
 std::string start_line(nlohmann::json extra) {
     nlohmann::json start = {{"cmd", "start"},
                             {"mode", "file"},
@@ -57,8 +67,7 @@ std::string start_line(nlohmann::json extra) {
                             {"fps", 30},
                             {"bitrate", 6000},
                             {"audio", {{"kind", "none"}}}};
-    for (auto& [key, value] : extra.items())
-        start[key] = value;
+    start.update(extra);
     return start.dump();
 }
 

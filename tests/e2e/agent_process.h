@@ -75,5 +75,11 @@ class AgentProcess {
 std::vector<std::string> journal_calls(const std::vector<std::string>& journal,
                                        const std::string& prefix);
 
+// Every module a stock installation has, in the agent's fixed order.
+extern const std::vector<std::string> all_modules;
+
+// The single line an agent prints before it ends with `code` (empty when it printed none).
+std::string only_line(AgentProcess& agent, int code);
+
 // A typical start line; `extra` members override or add to it.
 std::string start_line(nlohmann::json extra = nlohmann::json::object());

@@ -4,15 +4,10 @@
 
 namespace {
 
-const std::vector<std::string> all_modules = {"win-capture", "win-wasapi", "obs-ffmpeg", "obs-x264",
-                                              "obs-nvenc",   "obs-qsv11",  "obs-outputs"};
-
 // Runs an agent that must end during bring-up; returns its single event.
 nlohmann::json fatal_event(AgentProcess& agent, int expected_code) {
-    EXPECT_EQ(agent.wait_exit(), expected_code) << agent.stderr_text();
-    std::vector<std::string> lines = agent.stdout_lines();
-    EXPECT_EQ(lines.size(), 1u) << agent.stdout_text();
-    return lines.empty() ? nlohmann::json::object() : nlohmann::json::parse(lines[0]);
+    std::string line = only_line(agent, expected_code);
+    return line.empty() ? nlohmann::json::object() : nlohmann::json::parse(line);
 }
 
 TEST(BringUp, MissingLibraryEndsWithCode2) {

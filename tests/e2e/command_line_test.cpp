@@ -8,17 +8,6 @@ namespace {
 
 using nlohmann::json;
 
-const std::vector<std::string> all_modules = {"win-capture", "win-wasapi", "obs-ffmpeg", "obs-x264",
-                                              "obs-nvenc",   "obs-qsv11",  "obs-outputs"};
-
-// The single line an agent started with `arguments` prints before it ends with `code`.
-std::string only_line(AgentProcess& agent, int code) {
-    EXPECT_EQ(agent.wait_exit(), code) << agent.stderr_text();
-    std::vector<std::string> lines = agent.stdout_lines();
-    EXPECT_EQ(lines.size(), 1u) << agent.stdout_text();
-    return lines.empty() ? "" : lines[0];
-}
-
 // "type|property|name|value" lines; an item without a value is none of the plug-in's choices.
 const std::string scripted_lists =
     "monitor_capture|method|Automatique|0\n"

@@ -92,6 +92,20 @@ void write_session_manager_settings() {
 
 // PipeWire, its session manager and its PulseAudio server, with one null output
 // (no sine of its own); under a session bus (dbus-run-session) for the session manager.
+// Makes `name` the server's default sink or source, retrying for up to 10 s while
+// the device is not there yet.
+bool make_default(const std::string& kind, const std::string& label, const std::string& name) {
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < until) {
+        if (command_output("timeout 5 pactl set-default-" + kind + " " + name +
+                           " >/dev/null 2>&1; timeout 5 pactl info")
+                .find("Default " + label + ": " + name) != std::string::npos)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
+}
+
 pid_t start_pipewire(posix_spawn_file_actions_t* quiet) {
     write_session_manager_settings();
     // For these three only: the agent and the players keep the user's folders.
@@ -115,15 +129,7 @@ pid_t start_pipewire(posix_spawn_file_actions_t* quiet) {
                    "node.name=kalto_null media.class=Audio/Sink object.linger=true "
                    "audio.position=[FL FR] }' >/dev/null 2>&1");
     // The output appears once the session manager has seen it.
-    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (std::chrono::steady_clock::now() < until) {
-        if (command_output("timeout 5 pactl set-default-sink kalto_null >/dev/null 2>&1; "
-                           "timeout 5 pactl info")
-                .find("Default Sink: kalto_null") != std::string::npos)
-            return pid;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    return -1;
+    return make_default("sink", "Sink", "kalto_null") ? pid : -1;
 }
 
 // Whether the sound server answers; a killed one may have left its socket behind.
@@ -268,15 +274,7 @@ bool start_microphone(int frequency) {
            "-"},
           &actions);
     posix_spawn_file_actions_destroy(&actions);
-    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (std::chrono::steady_clock::now() < until) {
-        if (command_output("timeout 5 pactl set-default-source kalto_micro >/dev/null 2>&1; "
-                           "timeout 5 pactl info")
-                .find("Default Source: kalto_micro") != std::string::npos)
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    return false;
+    return make_default("source", "Source", "kalto_micro");
 }
 
 void end_processes(const std::vector<pid_t>& pids, std::chrono::milliseconds grace) {

@@ -73,7 +73,8 @@ json listing(std::map<std::string, std::string> env = {}) {
 
 std::unique_ptr<AgentProcess> recording_agent(const std::map<std::string, std::string>& env,
                                               const json& source, const std::string& mode,
-                                              const std::string& path, json extra = {}) {
+                                              const std::string& path,
+                                              json extra = json::object()) {
     auto agent = std::make_unique<AgentProcess>(real_options(env));
     agent->expect_event("ready", 30s);
     json start = {{"cmd", "start"},
@@ -87,8 +88,7 @@ std::unique_ptr<AgentProcess> recording_agent(const std::map<std::string, std::s
                   {"fps", 30},
                   {"bitrate", 2000},
                   {"audio", {{"kind", "desktop"}}}};
-    for (auto& [key, value] : extra.items())
-        start[key] = value;
+    start.update(extra);
     agent->send(start.dump());
     agent->expect_event("started", 20s);
     return agent;

@@ -85,8 +85,7 @@ json window_start(const std::string& mode, const std::string& path, json extra =
                   {"fps", 30},
                   {"bitrate", 2000},
                   {"audio", {{"kind", "desktop"}}}};
-    for (auto& [key, value] : extra.items())
-        start[key] = value;
+    start.update(extra);
     return start;
 }
 

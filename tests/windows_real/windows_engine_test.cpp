@@ -132,8 +132,7 @@ json start_of(const std::string& mode, const std::string& path, json extra = jso
                   {"fps", 30},
                   {"bitrate", 1500},
                   {"audio", {{"kind", "desktop"}}}};
-    for (auto& [key, value] : extra.items())
-        start[key] = value;
+    start.update(extra);
     return start;
 }
 

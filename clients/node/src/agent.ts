@@ -6,7 +6,6 @@ import { AgentError, errorFromMessage, isNonFatal } from "./errors";
 import { defaultDeadlines, type Deadlines } from "./deadlines";
 import { LastLines, readLines } from "./lines";
 import { runWithFlag, type RunOptions } from "./run-once";
-import type { RecordingMode } from "./schema/commands";
 import type { BlackEvent, FinishedEvent, ReadyEvent, SavedEvent, SourceEvent, StatsEvent } from "./schema/events";
 import type { TargetList } from "./schema/list";
 import type { AgentExit, AgentVersion, QuitResult, StartOptions, StartResult } from "./types";
@@ -65,8 +64,8 @@ export class Agent {
   private take: Take = () => false;
   private timer: NodeJS.Timeout | undefined;
   private killTimer: NodeJS.Timeout | undefined;
-  // The mode of the recording running, as the agent reported it in "started".
-  private recording: RecordingMode | null = null;
+  // Whether a recording runs, from "started" to "finished".
+  private recording = false;
   private byeSeen = false;
   private exit: AgentExit | null = null;
   // Once set, commands are refused with it.
@@ -166,7 +165,7 @@ export class Agent {
           if (settled) return event.event === "stats" || event.event === "error";
           if (event.event === "started") {
             if (unknown) warnings.push(unknown);
-            this.recording = event.mode as RecordingMode;
+            this.recording = true;
             settle.resolve({ ...(event as unknown as StartResult), warnings });
             settled = true;
             return !fenced;
@@ -254,11 +253,11 @@ export class Agent {
 
   // Ends the recording; resolves on "finished" (at most 25 s).
   stop(): Promise<FinishedEvent> {
-    const deadline = () => (this.recording === null ? this.deadlines.answer : this.deadlines.stop);
+    const deadline = () => (this.recording ? this.deadlines.stop : this.deadlines.answer);
     return this.enqueue<FinishedEvent>("stop", deadline, (settle) => {
       this.write({ cmd: "stop" });
       return (event) => {
-        if (event.event === "finished") this.recording = null;
+        if (event.event === "finished") this.recording = false;
         return this.answer(event, "finished", settle);
       };
     });
@@ -279,7 +278,7 @@ export class Agent {
           return (event) => {
             if (event.event === "finished") {
               finished = event as unknown as FinishedEvent;
-              this.recording = null;
+              this.recording = false;
             }
             return false; // answered by the end of the process
           };
